@@ -1,0 +1,134 @@
+#include "row_tally/row_tally.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <map>
+#include <sstream>
+#include <string>
+#include <system_error>
+
+namespace {
+
+using namespace std::string_literals;
+using rowfreq::row_table;
+using rowfreq::tally_rows;
+
+using sorted_counts = std::map<std::string, std::int64_t>;
+
+struct tally_result {
+  std::int64_t row_total;
+  sorted_counts counts;
+};
+
+tally_result tally(const std::string& input) {
+  std::istringstream stream(input);
+  row_table table;
+  const std::int64_t row_total = tally_rows(stream, table);
+  return {row_total, sorted_counts(table.begin(), table.end())};
+}
+
+// The rows of `input` worked out the plainest way: split on newlines, cut
+// each line at 99 characters and then at its first NUL.
+sorted_counts model_counts(const std::string& input) {
+  sorted_counts counts;
+  std::size_t start = 0;
+  while (start < input.size()) {
+    std::size_t newline = input.find('\n', start);
+    if (newline == std::string::npos) {
+      newline = input.size();
+    }
+    std::string row = input.substr(start, std::min<std::size_t>(newline - start, 99));
+    ++counts[row.substr(0, row.find('\0'))];
+    start = newline + 1;
+  }
+  return counts;
+}
+
+struct row_case {
+  const char* name;
+  std::string input;
+  std::int64_t row_total;
+  sorted_counts counts;
+};
+
+const std::string a99(99, 'a');
+
+const row_case row_cases[] = {
+    {"three rows, no final newline", "q\np\nq", 3, {{"p", 1}, {"q", 2}}},
+    {"empty input", "", 0, {}},
+    {"final newline adds no row", "a\n", 1, {{"a", 1}}},
+    {"empty lines are rows", "\n\nb\n", 3, {{"", 2}, {"b", 1}}},
+    {"case and spaces count", "a\nA\na \n", 3, {{"a", 1}, {"A", 1}, {"a ", 1}}},
+    {"carriage return is a character", "a\r\na\n", 2, {{"a\r", 1}, {"a", 1}}},
+    {"ctrl-z is a character", "a\x1a" "b\n", 1, {{"a\x1a" "b", 1}}},
+    {"nul cuts the row", "x\0y\nx\0z\n"s, 2, {{"x", 2}}},
+    {"nul first gives the empty row", "\0abc"s, 1, {{"", 1}}},
+    {"99 characters are kept", a99 + "\n", 1, {{a99, 1}}},
+    {"100th character is dropped", a99 + "b\n" + a99 + "c\n", 2, {{a99, 2}}},
+    {"nul past 99 characters is dropped", a99 + "\0"s + "\n", 1, {{a99, 1}}},
+    {"bytes above 0x7f", "\x80\xff\n", 1, {{"\x80\xff", 1}}},
+};
+
+TEST(RowTally, CountsEachRow) {
+  for (const row_case& c : row_cases) {
+    SCOPED_TRACE(c.name);
+    const tally_result result = tally(c.input);
+    EXPECT_EQ(result.row_total, c.row_total);
+    EXPECT_EQ(result.counts, c.counts);
+  }
+}
+
+TEST(RowTally, JoinsLinesAcrossReadBlocks) {
+  // Lines of every length from 0 to 149, some with a NUL, over several read
+  // blocks: many lines straddle a block boundary wherever the blocks end.
+  std::string input;
+  for (int i = 0; input.size() < 600'000; ++i) {
+    std::string line(static_cast<std::size_t>(i % 150), static_cast<char>('a' + i % 7));
+    if (i % 11 == 0 && !line.empty()) {
+      line[line.size() / 2] = '\0';
+    }
+    input += line + '\n';
+  }
+  input += "last line without newline";
+  EXPECT_EQ(tally(input).counts, model_counts(input));
+}
+
+TEST(RowTally, KeepsOnlyTheRowOfALineLongerThanAnyBlock) {
+  const std::string long_line = "x"s + std::string(1'000'000, 'y');
+  const tally_result result = tally("a\n" + long_line + "\nb\n" + long_line);
+  EXPECT_EQ(result.row_total, 4);
+  EXPECT_EQ(result.counts, (sorted_counts{{"a", 1}, {"b", 1}, {"x" + std::string(98, 'y'), 2}}));
+}
+
+// A stream buffer that hands out `data` and then fails the way a file
+// buffer does when the system's read fails.
+class failing_buffer : public std::streambuf {
+ public:
+  explicit failing_buffer(std::string data) : data_(std::move(data)) {
+    setg(data_.data(), data_.data(), data_.data() + data_.size());
+  }
+
+ protected:
+  int_type underflow() override {
+    throw std::ios_base::failure("read failed", std::error_code(EIO, std::generic_category()));
+  }
+
+ private:
+  std::string data_;
+};
+
+TEST(RowTally, ReportsAReadThatFailsMidway) {
+  failing_buffer buffer("p\nq\np\n");
+  std::istream stream(&buffer);
+  row_table table;
+  try {
+    tally_rows(stream, table);
+    FAIL() << "a failed read went unnoticed";
+  } catch (const std::system_error& failure) {
+    EXPECT_EQ(failure.code(), std::errc::io_error);
+    EXPECT_STREQ(failure.what(), "read error: Input/output error");
+  }
+}
+
+}  // namespace
