@@ -20,7 +20,9 @@ bool is_closed_pipe(const std::system_error& failure) {
   return failure.code() == std::errc::broken_pipe;
 }
 
-void report_failure(const char* what) { std::cerr << "rowfreq: " << what << '\n'; }
+void report_failure(const char* what) {
+  std::cerr << "rowfreq: " << what << '\n';
+}
 
 }  // namespace
 

@@ -13,19 +13,6 @@ namespace rowfreq {
 
 namespace {
 
-// A row of a listed group, as it is sorted for the listing.
-struct listed_row {
-  std::int64_t count;
-  std::string_view text;
-
-  friend bool operator<(const listed_row& left, const listed_row& right) {
-    if (left.count != right.count) {
-      return left.count < right.count;
-    }
-    return left.text < right.text;
-  }
-};
-
 // A group of `rows` distinct rows read `count` times each is listed when it
 // holds fewer rows read than the threshold. The product never exceeds the
 // row total, so it cannot overflow.
@@ -33,32 +20,56 @@ bool is_listed(std::int64_t rows, std::int64_t count, std::int64_t threshold) {
   return rows * count < threshold;
 }
 
-// Returns the number of rows that the listed groups of `frequencies` hold.
-std::size_t count_listed_rows(const frequency_table& frequencies, std::int64_t threshold) {
-  std::size_t listed = 0;
+// Returns, for each listed group of `frequencies`, where its rows begin in
+// the listing, and sets `listed_rows` to the number of rows listed in all.
+std::map<std::int64_t, std::size_t> find_group_starts(const frequency_table& frequencies,
+                                                      std::int64_t threshold,
+                                                      std::size_t& listed_rows) {
+  std::map<std::int64_t, std::size_t> starts;
+  listed_rows = 0;
   for (const auto& [count, rows] : frequencies) {
     if (is_listed(rows, count, threshold)) {
-      listed += static_cast<std::size_t>(rows);
+      starts.emplace_hint(starts.end(), count, listed_rows);
+      listed_rows += static_cast<std::size_t>(rows);
     }
   }
-  return listed;
+  return starts;
 }
 
-// Returns the rows of every listed group, sorted by count and then by text,
-// so that each group's rows form one run in ascending byte order. The rows of
-// groups that are not listed are never sorted.
-std::vector<listed_row> gather_listed_rows(const row_table& table,
+bool by_text(stored_row left, stored_row right) {
+  return left.text() < right.text();
+}
+
+// Returns the rows of every listed group: the groups in ascending order of
+// count, the rows of each in ascending byte order. Each row goes straight to
+// its group's place, so the listing needs one pointer per row, and only the
+// rows of a group are sorted together. Rows of groups that are not listed
+// are never sorted.
+std::vector<stored_row> gather_listed_rows(const row_table& table,
                                            const frequency_table& frequencies,
                                            std::int64_t threshold) {
-  std::vector<listed_row> listed;
-  listed.reserve(count_listed_rows(frequencies, threshold));
-  for (const auto& [text, count] : table) {
+  std::size_t listed_rows = 0;
+  std::map<std::int64_t, std::size_t> next_place =
+      find_group_starts(frequencies, threshold, listed_rows);
+  std::vector<stored_row> listed(listed_rows, stored_row(nullptr));
+  if (listed.empty()) {
+    return listed;
+  }
+  for (const auto& [row, count] : table) {
     // A group can only be listed when its count alone is under the threshold.
-    if (count < threshold && is_listed(frequencies.find(count)->second, count, threshold)) {
-      listed.push_back({count, text});
+    if (count < threshold) {
+      if (auto place = next_place.find(count); place != next_place.end()) {
+        listed[place->second++] = row;
+      }
     }
   }
-  std::sort(listed.begin(), listed.end());
+  auto group_begin = listed.begin();
+  for (const auto& [count, rows] : frequencies) {
+    if (is_listed(rows, count, threshold)) {
+      std::sort(group_begin, group_begin + rows, by_text);
+      group_begin += rows;
+    }
+  }
   return listed;
 }
 
@@ -132,7 +143,7 @@ frequency_table build_frequency_table(const row_table& table) {
 void write_report(std::ostream& output, const row_table& table, std::int64_t row_total) {
   const frequency_table frequencies = build_frequency_table(table);
   const std::int64_t threshold = row_total / 2;
-  const std::vector<listed_row> listed = gather_listed_rows(table, frequencies, threshold);
+  const std::vector<stored_row> listed = gather_listed_rows(table, frequencies, threshold);
 
   write_total_line(output, row_total);
   auto next_listed = listed.begin();
@@ -141,7 +152,7 @@ void write_report(std::ostream& output, const row_table& table, std::int64_t row
     write_frequency_line(output, rows, count, listing);
     if (listing) {
       for (const auto group_end = next_listed + rows; next_listed != group_end; ++next_listed) {
-        write_row_line(output, next_listed->text);
+        write_row_line(output, next_listed->text());
       }
     }
   }

@@ -65,8 +65,8 @@ TEST(FrequencyReport, WritesTheExactReport) {
 TEST(FrequencyReport, CountsPastThe32BitRange) {
   // Three rows read a billion times each make a group of 3e9 rows: listed,
   // since it is under half of 1e10. 32-bit arithmetic would get it wrong.
-  const row_table table = {{"x1", 1'000'000'000}, {"x2", 1'000'000'000},
-                           {"x3", 1'000'000'000}, {"y", 7'000'000'000}};
+  const row_table table = {
+      {"x1", 1'000'000'000}, {"x2", 1'000'000'000}, {"x3", 1'000'000'000}, {"y", 7'000'000'000}};
   EXPECT_EQ(report_of(table, 10'000'000'000),
             "10000000000rows in total:\n3 rows appear 1000000000 times:\nx1\nx2\nx3\n"
             "1 rows appear 7000000000 times\n");
@@ -119,9 +119,9 @@ TEST(FrequencyReport, FlushesEachWholeLineOnce) {
   std::ostream output(&buffer);
   const row_table table = {{"p", 4}, {"q", 1}, {"r", 1}};
   rowfreq::write_report(output, table, 6);
-  EXPECT_EQ(buffer.flushed, (std::vector<std::string>{"6rows in total:\n",
-                                                       "2 rows appear 1 times:\n", "q\n", "r\n",
-                                                       "1 rows appear 4 times\n"}));
+  EXPECT_EQ(buffer.flushed,
+            (std::vector<std::string>{"6rows in total:\n", "2 rows appear 1 times:\n", "q\n", "r\n",
+                                      "1 rows appear 4 times\n"}));
 }
 
 TEST(FrequencyReport, StopsAtTheFirstFailedWrite) {
