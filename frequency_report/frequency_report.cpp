@@ -85,11 +85,11 @@ char* put_number(char* at, std::int64_t number) {
   return std::to_chars(at, at + 20, number).ptr;
 }
 
-// Writes [line, end) with a single write and a single flush. Throws at once
-// when the stream fails, with the system's reason when it left one in errno.
-void write_line(std::ostream& output, const char* line, const char* end) {
+// Writes `line` with a single write and a single flush. Throws at once when
+// the stream fails, with the system's reason when it left one in errno.
+void write_line(std::ostream& output, std::string_view line) {
   errno = 0;
-  output.write(line, end - line);
+  output.write(line.data(), static_cast<std::streamsize>(line.size()));
   output.flush();
   if (!output) {
     if (errno == 0) {
@@ -103,7 +103,7 @@ void write_total_line(std::ostream& output, std::int64_t row_total) {
   char line[line_capacity];
   char* end = put_number(line, row_total);
   end = put_text(end, "rows in total:\n");
-  write_line(output, line, end);
+  write_line(output, {line, static_cast<std::size_t>(end - line)});
 }
 
 void write_frequency_line(std::ostream& output, std::int64_t rows, std::int64_t count,
@@ -113,21 +113,21 @@ void write_frequency_line(std::ostream& output, std::int64_t rows, std::int64_t 
   end = put_text(end, " rows appear ");
   end = put_number(end, count);
   end = put_text(end, listed ? " times:\n" : " times\n");
-  write_line(output, line, end);
+  write_line(output, {line, static_cast<std::size_t>(end - line)});
 }
 
 void write_row_line(std::ostream& output, std::string_view row) {
   if (row.size() >= line_capacity) {
     // The tally never makes such a row; a table filled by other means still
     // gets the whole row, in two writes.
-    write_line(output, row.data(), row.data() + row.size());
-    write_line(output, "\n", "\n" + 1);
+    write_line(output, row);
+    write_line(output, "\n");
     return;
   }
   char line[line_capacity];
   char* end = put_text(line, row);
   *end++ = '\n';
-  write_line(output, line, end);
+  write_line(output, {line, static_cast<std::size_t>(end - line)});
 }
 
 }  // namespace

@@ -125,8 +125,6 @@ std::string_view stored_row::text() const {
 
 namespace {
 
-constexpr std::size_t block_size = 64 * 1024;
-
 // The start of a line that did not end inside the block it began in. Only
 // the characters that can belong to its row are kept, so memory stays
 // bounded however long the line is.
@@ -208,7 +206,8 @@ std::size_t read_block(std::streambuf& source, char* block, std::size_t size) {
 
 }  // namespace
 
-std::int64_t tally_rows(std::istream& input, row_table& table) {
+std::int64_t tally_rows(std::istream& input, row_table& table, std::size_t block_size) {
+  block_size = std::max<std::size_t>(block_size, 1);
   const auto block = std::make_unique<char[]>(block_size);
   line_buffer line;
   std::int64_t row_total = 0;

@@ -85,12 +85,16 @@ class row_table {
   counts counts_{&nodes_};
 };
 
-// Reads `input` to its end and counts each of its rows into `table`; returns
-// the number of rows read. A row is a line without its newline, cut to its
-// first 99 characters and then at its first NUL. A last line without a
-// newline is a row; the end of input right after a newline is not. Writes
-// nothing. Throws std::system_error ("read error") when reading fails and
-// std::bad_alloc when memory runs out; `table` then holds part of the input.
-std::int64_t tally_rows(std::istream& input, row_table& table);
+// How much tally_rows reads at a time unless told otherwise.
+inline constexpr std::size_t default_block_size = 64 * 1024;
+
+// Reads `input` to its end, `block_size` characters at a time, and counts
+// each of its rows into `table`; returns the number of rows read. A row is a line without its
+// newline, cut to its first 99 characters and then at its first NUL. A last line without a newline
+// is a row; the end of input right after a newline is not. Writes nothing. Throws std::system_error
+// ("read error") when reading fails and std::bad_alloc when memory runs out; `table` then holds
+// part of the input.
+std::int64_t tally_rows(std::istream& input, row_table& table,
+                        std::size_t block_size = default_block_size);
 
 }  // namespace rowfreq

@@ -106,9 +106,9 @@ TEST(RowTally, JoinsLinesAcrossReadBlocks) {
 
 TEST(RowTally, KeepsOnlyTheRowOfALineLongerThanAnyBlock) {
   const std::string long_line = "x"s + std::string(1'000'000, 'y');
-  const tally_result result = tally("a\n" + long_line + "\nb\n" + long_line);
+  const tally_result result = tally("a\n"s.append(long_line).append("\nb\n").append(long_line));
   EXPECT_EQ(result.row_total, 4);
-  EXPECT_EQ(result.counts, (sorted_counts{{"a", 1}, {"b", 1}, {"x" + std::string(98, 'y'), 2}}));
+  EXPECT_EQ(result.counts, (sorted_counts{{"a", 1}, {"b", 1}, {"x"s.append(98, 'y'), 2}}));
 }
 
 // A stream buffer that hands out `data` and then fails the way a file

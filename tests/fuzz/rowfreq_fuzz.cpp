@@ -1,0 +1,108 @@
+// libFuzzer target: runs the tally and the report on arbitrary bytes and
+// checks the report against a deliberately plain model of the rules, and
+// against invariants that need no model. Any difference aborts.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frequency_report/frequency_report.h"
+#include "row_tally/row_tally.h"
+
+namespace {
+
+void require(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "rowfreq_fuzz: %s\n", what);
+    std::abort();
+  }
+}
+
+// The report worked out the plainest way: split on newlines, cut each line
+// at 99 characters and then at its first NUL, count in an ordered map, and
+// list a group by walking the whole map.
+std::string model_report(std::string_view input) {
+  std::map<std::string, std::int64_t> counts;
+  std::int64_t total = 0;
+  std::size_t start = 0;
+  while (start < input.size()) {
+    std::size_t end = input.find('\n', start);
+    if (end == std::string_view::npos) {
+      end = input.size();
+    }
+    std::string row(input.substr(start, std::min<std::size_t>(end - start, 99)));
+    ++counts[row.substr(0, row.find('\0'))];
+    ++total;
+    start = end + 1;
+  }
+  std::map<std::int64_t, std::int64_t> groups;
+  for (const auto& [row, count] : counts) {
+    ++groups[count];
+  }
+  std::string report = std::to_string(total) + "rows in total:\n";
+  for (const auto& [count, rows] : groups) {
+    const bool listed = rows * count < total / 2;
+    report += std::to_string(rows) + " rows appear " + std::to_string(count) + " times" +
+              (listed ? ":\n" : "\n");
+    for (const auto& [row, row_count] : counts) {
+      if (listed && row_count == count) {
+        report += row + "\n";
+      }
+    }
+  }
+  return report;
+}
+
+// Checks what any report must satisfy: the groups add up to the total, come
+// in ascending order of count, and a listed group lists exactly its rows,
+// in strictly ascending order.
+void check_invariants(const std::string& report) {
+  std::istringstream lines(report);
+  std::string line;
+  std::int64_t total = -1;
+  require(std::getline(lines, line) && std::sscanf(line.c_str(), "%ldrows in total:", &total) == 1,
+          "no total line");
+  std::int64_t sum = 0, previous_count = 0;
+  while (std::getline(lines, line)) {
+    long rows = 0, count = 0;
+    require(std::sscanf(line.c_str(), "%ld rows appear %ld times", &rows, &count) == 2,
+            "not a frequency line");
+    require(count > previous_count && rows > 0, "counts out of order");
+    previous_count = count;
+    sum += rows * count;
+    const bool listed = line.back() == ':';
+    require(listed == (rows * count < total / 2), "listing does not follow the threshold");
+    std::string previous_row;
+    for (long i = 0; listed && i < rows; ++i) {
+      require(static_cast<bool>(std::getline(lines, line)), "listing too short");
+      require(i == 0 || previous_row < line, "listing not strictly ascending");
+      previous_row = line;
+    }
+  }
+  require(sum == total, "groups do not add up to the total");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // The first byte picks a small read block, so that rows straddle blocks
+  // as they do in large inputs.
+  const std::size_t block_size = size > 0 ? 1 + data[0] % 64 : 1;
+  const std::string input(reinterpret_cast<const char*>(data), size);
+
+  std::istringstream in(input);
+  rowfreq::row_table table;
+  const std::int64_t row_total = rowfreq::tally_rows(in, table, block_size);
+  std::ostringstream out;
+  rowfreq::write_report(out, table, row_total);
+
+  const std::string report = out.str();
+  require(report == model_report(input), "report differs from the model");
+  check_invariants(report);
+  return 0;
+}
