@@ -3,6 +3,7 @@
 # standard error and exit status with what each case expects.
 # Usage: end_to_end.sh path/to/rowfreq [out-of-memory]
 # With out-of-memory, runs only the cases under a memory limit.
+# FAIL_READ_LIBRARY names the built fail_read library (ctest sets it).
 set -u
 rowfreq=$(realpath "$1")
 section=${2:-all}
@@ -107,15 +108,18 @@ printf '7rows in total:\n2 rows appear 1 times:\n%s\nbbbbbbbbbbbbbbbbbbbb\n1 row
   "$a99" >"$dir/straddle-want"
 check "row across a read-block boundary" 0 "" "$dir/straddle-want" '"$rowfreq" <'"$dir/straddle"
 
-# A line of 16 MiB, far longer than any buffer, between short ones.
-{
-  printf 'x\nx\nx\nx\n'
-  head -c 16M /dev/zero | tr '\0' a
-  printf '\nb\n'
-} >"$dir/long"
-printf '6rows in total:\n2 rows appear 1 times:\n%s\nb\n1 rows appear 4 times\n' "$a99" \
-  >"$dir/long-want"
-check "line far longer than any buffer" 0 "" "$dir/long-want" 'cat '"$dir/long"' | "$rowfreq"'
+# A line of 1 GiB between short ones: read whole, kept to its row, with
+# memory bounded. The peak resident memory is measured by the parent.
+peak_check='python3 -c "
+import resource, subprocess, sys
+result = subprocess.run([sys.argv[1]], stdout=subprocess.PIPE)
+sys.stdout.buffer.write(result.stdout)
+peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+print(\"peak under 64 MiB\" if peak < 64 * 1024 else f\"peak {peak} KiB\")" "$rowfreq"'
+printf '6rows in total:\n2 rows appear 1 times:\n%s\nb\n1 rows appear 4 times\npeak under 64 MiB\n' \
+  "$a99" >"$dir/long-want"
+check "1 GiB line: right report, bounded memory" 0 "" "$dir/long-want" \
+  "{ printf 'x\nx\nx\nx\n'; head -c 1G /dev/zero | tr '\\0' a; printf '\nb\n'; } | $peak_check"
 
 # --- The command line and the environment ---
 printf '%b' "$worked_report" >"$scratch/worked-want"
@@ -130,11 +134,20 @@ check "locale does not change the report" 0 "" "$dir/bytes-want" \
 
 # --- Failures ---
 : >"$scratch/empty"
+seq 1 100000 | sed 's/$/\nrepeated/' >"$scratch/many-listed"
 check "directory as standard input" 1 "rowfreq: read error: Is a directory" "$scratch/empty" \
   '"$rowfreq" <'"$scratch"
 check "standard input closed" 1 "rowfreq: read error: Bad file descriptor" "$scratch/empty" \
   '"$rowfreq" <&-'
-seq 1 100000 | sed 's/$/\nrepeated/' >"$scratch/many-listed"
+# The sanitizer runtime must come first among preloaded libraries; it may
+# come second here, since the preloaded library only wraps read().
+if [ -n "${FAIL_READ_LIBRARY:-}" ]; then
+  check "read fails midway: no report" 1 "rowfreq: read error: Input/output error" \
+    "$scratch/empty" 'ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD="$FAIL_READ_LIBRARY" \
+    FAIL_READ_AFTER=200000 "$rowfreq" <'"$scratch/many-listed"
+else
+  echo "NOT RUN: read fails midway (FAIL_READ_LIBRARY is not set; ctest sets it)"
+fi
 check "standard output full: one message" 1 "rowfreq: write error: No space left on device" \
   "$scratch/empty" '"$rowfreq" <'"$scratch/many-listed"' >/dev/full'
 check "standard output closed" 1 "rowfreq: write error: Bad file descriptor" "$scratch/empty" \
