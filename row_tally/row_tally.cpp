@@ -139,7 +139,8 @@ struct line_buffer {
 std::string_view row_of(const char* line, std::size_t length, bool may_hold_nul = true) {
   length = std::min(length, max_row_length);
   const void* nul = may_hold_nul ? std::memchr(line, '\0', length) : nullptr;
-  return {line, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - line) : length};
+  return {line,
+          nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - line) : length};
 }
 
 // Keeps the part of [piece, piece + length) that can still belong to the

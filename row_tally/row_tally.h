@@ -86,7 +86,7 @@ class row_table {
 };
 
 // How much tally_rows reads at a time unless told otherwise.
-inline constexpr std::size_t default_block_size = 64 * 1024;
+inline constexpr std::size_t default_block_size = std::size_t{64} * 1024;
 
 // Reads `input` to its end, `block_size` characters at a time, and counts
 // each of its rows into `table`; returns the number of rows read. A row is a line without its
