@@ -27,7 +27,9 @@ void report_failure(const char* what) {
 }  // namespace
 
 int main() {
-  // Our own buffered reads and writes; no need to keep C stdio in step.
+  // The streams' own buffers, not C stdio's: reads go straight to the
+  // system in large blocks, and a failing read is reported instead of
+  // looking like the end of input.
   std::ios::sync_with_stdio(false);
   try {
     rowfreq::row_table table;

@@ -20,11 +20,9 @@ std::uint64_t draw_hash_seed() {
   return (std::uint64_t{entropy()} << 32) ^ entropy();
 }
 
+// Drawn once per run: the report never depends on it, only the table's
+// layout does.
 const std::uint64_t hash_seed = draw_hash_seed();
-
-}  // namespace
-
-namespace {
 
 std::uint64_t load_word(const char* bytes) {
   std::uint64_t word;
@@ -115,12 +113,6 @@ stored_row row_table::store(std::string_view row) {
   std::memcpy(stored, &length, sizeof length);
   std::memcpy(stored + sizeof length, row.data(), row.size());
   return stored_row(stored);
-}
-
-std::string_view stored_row::text() const {
-  std::uint32_t length;
-  std::memcpy(&length, stored_, sizeof length);
-  return {stored_ + sizeof length, length};
 }
 
 namespace {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <istream>
 #include <memory_resource>
@@ -21,7 +22,11 @@ inline constexpr std::size_t max_row_length = 99;
 class stored_row {
  public:
   explicit stored_row(const char* stored) : stored_(stored) {}
-  std::string_view text() const;
+  std::string_view text() const {
+    std::uint32_t length = 0;
+    std::memcpy(&length, stored_, sizeof length);
+    return {stored_ + sizeof length, length};
+  }
 
  private:
   const char* stored_;
