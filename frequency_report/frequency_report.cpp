@@ -20,20 +20,22 @@ bool is_listed(std::int64_t rows, std::int64_t count, std::int64_t threshold) {
   return rows * count < threshold;
 }
 
-// Returns, for each listed group of `frequencies`, where its rows begin in
-// the listing, and sets `listed_rows` to the number of rows listed in all.
-std::map<std::int64_t, std::size_t> find_group_starts(const frequency_table& frequencies,
-                                                      std::int64_t threshold,
-                                                      std::size_t& listed_rows) {
-  std::map<std::int64_t, std::size_t> starts;
-  listed_rows = 0;
+// Where the rows of the listed groups go in the listing: the place of each
+// group's first row, by count, and the number of rows listed in all.
+struct listing_layout {
+  std::map<std::int64_t, std::size_t> group_starts;
+  std::size_t rows = 0;
+};
+
+listing_layout lay_out_listing(const frequency_table& frequencies, std::int64_t threshold) {
+  listing_layout layout;
   for (const auto& [count, rows] : frequencies) {
     if (is_listed(rows, count, threshold)) {
-      starts.emplace_hint(starts.end(), count, listed_rows);
-      listed_rows += static_cast<std::size_t>(rows);
+      layout.group_starts.emplace_hint(layout.group_starts.end(), count, layout.rows);
+      layout.rows += static_cast<std::size_t>(rows);
     }
   }
-  return starts;
+  return layout;
 }
 
 bool by_text(stored_row left, stored_row right) {
@@ -48,10 +50,9 @@ bool by_text(stored_row left, stored_row right) {
 std::vector<stored_row> gather_listed_rows(const row_table& table,
                                            const frequency_table& frequencies,
                                            std::int64_t threshold) {
-  std::size_t listed_rows = 0;
-  std::map<std::int64_t, std::size_t> next_place =
-      find_group_starts(frequencies, threshold, listed_rows);
-  std::vector<stored_row> listed(listed_rows, stored_row(nullptr));
+  listing_layout layout = lay_out_listing(frequencies, threshold);
+  std::map<std::int64_t, std::size_t>& next_place = layout.group_starts;
+  std::vector<stored_row> listed(layout.rows, stored_row(nullptr));
   if (listed.empty()) {
     return listed;
   }
@@ -73,18 +74,6 @@ std::vector<stored_row> gather_listed_rows(const row_table& table,
   return listed;
 }
 
-// Room for the longest line: two 19-digit numbers and the texts, or a row.
-constexpr std::size_t line_capacity = 128;
-
-char* put_text(char* at, std::string_view text) {
-  std::memcpy(at, text.data(), text.size());
-  return at + text.size();
-}
-
-char* put_number(char* at, std::int64_t number) {
-  return std::to_chars(at, at + 20, number).ptr;
-}
-
 // Writes `line` with a single write and a single flush. Throws at once when
 // the stream fails, with the system's reason when it left one in errno.
 void write_line(std::ostream& output, std::string_view line) {
@@ -99,35 +88,52 @@ void write_line(std::ostream& output, std::string_view line) {
   }
 }
 
+// A line of the report, formatted in place so that it can be written whole.
+class report_line {
+ public:
+  // Room for the longest line: two 19-digit numbers and the texts, or a row.
+  static constexpr std::size_t capacity = 128;
+
+  report_line& put(std::string_view text) {
+    std::memcpy(text_ + length_, text.data(), text.size());
+    length_ += text.size();
+    return *this;
+  }
+  report_line& put(std::int64_t number) {
+    length_ = static_cast<std::size_t>(
+        std::to_chars(text_ + length_, text_ + capacity, number).ptr - text_);
+    return *this;
+  }
+  std::string_view text() const { return {text_, length_}; }
+
+ private:
+  char text_[capacity];
+  std::size_t length_ = 0;
+};
+
 void write_total_line(std::ostream& output, std::int64_t row_total) {
-  char line[line_capacity];
-  char* end = put_number(line, row_total);
-  end = put_text(end, "rows in total:\n");
-  write_line(output, {line, static_cast<std::size_t>(end - line)});
+  write_line(output, report_line().put(row_total).put("rows in total:\n").text());
 }
 
 void write_frequency_line(std::ostream& output, std::int64_t rows, std::int64_t count,
                           bool listed) {
-  char line[line_capacity];
-  char* end = put_number(line, rows);
-  end = put_text(end, " rows appear ");
-  end = put_number(end, count);
-  end = put_text(end, listed ? " times:\n" : " times\n");
-  write_line(output, {line, static_cast<std::size_t>(end - line)});
+  write_line(output, report_line()
+                         .put(rows)
+                         .put(" rows appear ")
+                         .put(count)
+                         .put(listed ? " times:\n" : " times\n")
+                         .text());
 }
 
 void write_row_line(std::ostream& output, std::string_view row) {
-  if (row.size() >= line_capacity) {
+  if (row.size() >= report_line::capacity) {
     // The tally never makes such a row; a table filled by other means still
     // gets the whole row, in two writes.
     write_line(output, row);
     write_line(output, "\n");
     return;
   }
-  char line[line_capacity];
-  char* end = put_text(line, row);
-  *end++ = '\n';
-  write_line(output, {line, static_cast<std::size_t>(end - line)});
+  write_line(output, report_line().put(row).put("\n").text());
 }
 
 }  // namespace
