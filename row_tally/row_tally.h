@@ -77,7 +77,6 @@ class row_table {
   // Adds `times` to the count of `row`, entering the row first if it is new.
   void add(std::string_view row, std::int64_t times = 1);
 
-  std::size_t size() const { return counts_.size(); }
   counts::const_iterator begin() const { return counts_.begin(); }
   counts::const_iterator end() const { return counts_.end(); }
 
@@ -94,10 +93,12 @@ class row_table {
 inline constexpr std::size_t default_block_size = std::size_t{64} * 1024;
 
 // Reads `input` to its end, `block_size` characters at a time, and counts
-// each of its rows into `table`; returns the number of rows read. A row is a line without its
-// newline, cut to its first 99 characters and then at its first NUL. A last line without a newline
-// is a row; the end of input right after a newline is not. Writes nothing. Throws std::system_error
-// ("read error") when reading fails and std::bad_alloc when memory runs out; `table` then holds
+// each of its rows into `table`; returns the number of rows read. A row is a
+// line without its newline, cut to its first 99 characters and then at its
+// first NUL. A last line without a newline is a row; the end of input right
+// after a newline is not. Writes nothing. When reading fails, throws a
+// std::runtime_error saying "read error" (a std::system_error when the system
+// gives a reason); when memory runs out, std::bad_alloc. `table` then holds
 // part of the input.
 std::int64_t tally_rows(std::istream& input, row_table& table,
                         std::size_t block_size = default_block_size);

@@ -10,7 +10,7 @@ section=${2:-all}
 export rowfreq
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-passed=0 failed=0 
+passed=0 failed=0
 
 # check NAME STATUS STDERR STDOUT_FILE COMMAND: runs the shell COMMAND and
 # compares its exit status, its standard error (the text, with a newline
