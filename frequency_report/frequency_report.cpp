@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace rowfreq {
@@ -51,8 +52,9 @@ std::vector<stored_row> gather_listed_rows(const row_table& table,
                                            const frequency_table& frequencies,
                                            std::int64_t threshold) {
   listing_layout layout = lay_out_listing(frequencies, threshold);
-  std::map<std::int64_t, std::size_t>& next_place = layout.group_starts;
   std::vector<stored_row> listed(layout.rows, stored_row(nullptr));
+  // Each group's next free place, starting at its first.
+  std::map<std::int64_t, std::size_t> next_place = std::move(layout.group_starts);
   if (listed.empty()) {
     return listed;
   }

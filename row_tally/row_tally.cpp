@@ -145,13 +145,11 @@ void extend_line(line_buffer& line, const char* piece, std::size_t length) {
   line.open = true;
 }
 
-// Counts the row of the open line, if any, and closes it.
+// Counts the row of the open line and closes it.
 void close_line(row_table& table, line_buffer& line) {
-  if (line.open) {
-    table.add(row_of(line.text, line.length));
-    line.length = 0;
-    line.open = false;
-  }
+  table.add(row_of(line.text, line.length));
+  line.length = 0;
+  line.open = false;
 }
 
 // Counts every line that ends in [block, block + length); returns how many.

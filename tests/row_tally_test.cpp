@@ -8,6 +8,8 @@
 #include <string>
 #include <system_error>
 
+#include "tests/row_model.h"
+
 namespace {
 
 using namespace std::string_literals;
@@ -30,23 +32,6 @@ tally_result tally(const std::string& input) {
     counts.emplace(row.text(), count);
   }
   return {row_total, counts};
-}
-
-// The rows of `input` worked out the plainest way: split on newlines, cut
-// each line at 99 characters and then at its first NUL.
-sorted_counts model_counts(const std::string& input) {
-  sorted_counts counts;
-  std::size_t start = 0;
-  while (start < input.size()) {
-    std::size_t newline = input.find('\n', start);
-    if (newline == std::string::npos) {
-      newline = input.size();
-    }
-    std::string row = input.substr(start, std::min<std::size_t>(newline - start, 99));
-    ++counts[row.substr(0, row.find('\0'))];
-    start = newline + 1;
-  }
-  return counts;
 }
 
 struct row_case {
@@ -101,7 +86,7 @@ TEST(RowTally, JoinsLinesAcrossReadBlocks) {
     input += line + '\n';
   }
   input += "last line without newline";
-  EXPECT_EQ(tally(input).counts, model_counts(input));
+  EXPECT_EQ(tally(input).counts, model_row_counts(input));
 }
 
 TEST(RowTally, KeepsOnlyTheRowOfALineLongerThanAnyBlock) {
