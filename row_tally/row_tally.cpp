@@ -181,20 +181,6 @@ std::int64_t tally_block(row_table& table, line_buffer& line, const char* block,
   return rows;
 }
 
-// Fills `block` from `source`; returns the number of characters read, 0 only
-// at the end of input. A failing read becomes a "read error" carrying the
-// system's reason when there is one.
-std::size_t read_block(std::streambuf& source, char* block, std::size_t size) {
-  try {
-    return static_cast<std::size_t>(source.sgetn(block, static_cast<std::streamsize>(size)));
-  } catch (const std::ios_base::failure& failure) {
-    if (failure.code().category() == std::iostream_category()) {
-      throw std::runtime_error("read error");
-    }
-    throw std::system_error(failure.code(), "read error");
-  }
-}
-
 }  // namespace
 
 std::int64_t tally_rows(std::istream& input, row_table& table, std::size_t block_size) {
@@ -203,9 +189,14 @@ std::int64_t tally_rows(std::istream& input, row_table& table, std::size_t block
   line_buffer line;
   std::int64_t row_total = 0;
   std::streambuf& source = *input.rdbuf();
-  while (const std::size_t length = read_block(source, block.get(), block_size)) {
+  // A short read means the source met the end of input; reading stops there
+  // rather than asking again, as a terminal would answer with more lines.
+  std::size_t length = 0;
+  do {
+    length = static_cast<std::size_t>(
+        source.sgetn(block.get(), static_cast<std::streamsize>(block_size)));
     row_total += tally_block(table, line, block.get(), length);
-  }
+  } while (length == block_size);
   if (line.open) {
     close_line(table, line);
     ++row_total;

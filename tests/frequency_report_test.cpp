@@ -78,12 +78,14 @@ TEST(FrequencyReport, BuildsOneEntryPerCount) {
             (rowfreq::frequency_table{{1, 1}, {2, 2}, {5, 1}}));
 }
 
-// Records what reaches the stream buffer between flushes; fails every write
-// once `writes_allowed` chunks have been flushed.
+// Records what reaches the stream buffer between flushes. Once
+// `writes_allowed` chunks have been flushed, every write fails: it throws
+// as a failed system write does, or, when `quietly`, only reports that
+// nothing was written.
 class recording_buffer : public std::streambuf {
  public:
-  explicit recording_buffer(std::size_t writes_allowed = SIZE_MAX)
-      : writes_allowed_(writes_allowed) {}
+  explicit recording_buffer(std::size_t writes_allowed = SIZE_MAX, bool quietly = false)
+      : writes_allowed_(writes_allowed), quietly_(quietly) {}
 
   std::vector<std::string> flushed;
   std::size_t failed_attempts = 0;
@@ -92,8 +94,10 @@ class recording_buffer : public std::streambuf {
   std::streamsize xsputn(const char* text, std::streamsize length) override {
     if (flushed.size() >= writes_allowed_) {
       ++failed_attempts;
-      errno = ENOSPC;
-      return 0;
+      if (quietly_) {
+        return 0;
+      }
+      throw std::system_error(ENOSPC, std::generic_category(), "write error");
     }
     pending_.append(text, static_cast<std::size_t>(length));
     return length;
@@ -111,6 +115,7 @@ class recording_buffer : public std::streambuf {
 
  private:
   std::size_t writes_allowed_;
+  bool quietly_;
   std::string pending_;
 };
 
@@ -125,17 +130,27 @@ TEST(FrequencyReport, FlushesEachWholeLineOnce) {
 }
 
 TEST(FrequencyReport, StopsAtTheFirstFailedWrite) {
-  recording_buffer buffer(2);
-  std::ostream output(&buffer);
-  const row_table table = {{"p", 4}, {"q", 1}, {"r", 1}};
-  try {
-    rowfreq::write_report(output, table, 6);
-    FAIL() << "a failed write went unnoticed";
-  } catch (const std::system_error& failure) {
-    EXPECT_STREQ(failure.what(), "write error: No space left on device");
+  // A failure that carries its reason passes it on when the stream lets
+  // exceptions through; one that does not still stops the report.
+  for (const bool quietly : {false, true}) {
+    SCOPED_TRACE(quietly ? "stream fails quietly" : "stream throws");
+    recording_buffer buffer(2, quietly);
+    std::ostream output(&buffer);
+    output.exceptions(quietly ? std::ios::goodbit : std::ios::badbit);
+    const row_table table = {{"p", 4}, {"q", 1}, {"r", 1}};
+    try {
+      rowfreq::write_report(output, table, 6);
+      FAIL() << "a failed write went unnoticed";
+    } catch (const std::system_error& failure) {
+      EXPECT_FALSE(quietly);
+      EXPECT_EQ(failure.code(), std::errc::no_space_on_device);
+    } catch (const std::runtime_error& failure) {
+      EXPECT_TRUE(quietly);
+      EXPECT_STREQ(failure.what(), "write error");
+    }
+    EXPECT_EQ(buffer.flushed.size(), 2u);
+    EXPECT_EQ(buffer.failed_attempts, 1u);
   }
-  EXPECT_EQ(buffer.flushed.size(), 2u);
-  EXPECT_EQ(buffer.failed_attempts, 1u);
 }
 
 }  // namespace

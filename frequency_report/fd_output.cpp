@@ -1,0 +1,71 @@
+#include "frequency_report/fd_output.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace rowfreq {
+
+namespace {
+
+// One call of the system's write: the characters written, or -1 on failure
+// with errno set.
+long write_some(int descriptor, const char* text, std::size_t size) {
+  const std::size_t offered = std::min<std::size_t>(size, INT_MAX);
+#ifdef _WIN32
+  return _write(descriptor, text, static_cast<unsigned>(offered));
+#else
+  return static_cast<long>(::write(descriptor, text, offered));
+#endif
+}
+
+// The failure of the last write, from errno as the system call left it.
+[[noreturn]] void throw_write_error() {
+  const int error = errno;
+#ifdef _WIN32
+  // Windows has no SIGPIPE: writing to a pipe whose reader has gone fails
+  // with the system's ERROR_NO_DATA, which the C runtime turns into EINVAL
+  // (and ERROR_BROKEN_PIPE, into EPIPE).
+  constexpr unsigned long error_no_data = 232;
+  if (error == EINVAL && static_cast<unsigned long>(_doserrno) == error_no_data) {
+    throw std::system_error(std::make_error_code(std::errc::broken_pipe), "write error");
+  }
+#endif
+  throw std::system_error(error, std::generic_category(), "write error");
+}
+
+}  // namespace
+
+std::streamsize fd_output_buffer::xsputn(const char* text, std::streamsize length) {
+  auto left = static_cast<std::size_t>(length);
+  while (left > 0) {
+    const long written = write_some(descriptor_, text, left);
+    if (written < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      throw_write_error();
+    }
+    text += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  return length;
+}
+
+fd_output_buffer::int_type fd_output_buffer::overflow(int_type c) {
+  if (!traits_type::eq_int_type(c, traits_type::eof())) {
+    const char character = traits_type::to_char_type(c);
+    xsputn(&character, 1);
+  }
+  return traits_type::not_eof(c);
+}
+
+}  // namespace rowfreq
