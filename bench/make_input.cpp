@@ -1,8 +1,10 @@
 // Writes one of the benchmark inputs to standard output, the same bytes on
 // every machine: a fixed seed, and no library distribution whose output
 // could differ between standard libraries.
-// Usage: make_input low|zipf|distinct|huge-group|long-lines
+// Usage: make_input low|zipf|distinct|huge-group|long-lines|crafted|crafted-random
+//        make_input distinct-many [ROWS]
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -113,6 +116,134 @@ void long_lines() {
   }
 }
 
+// Rows of crafted_row_length bytes over lower-case letters, built as classes
+// of variants of a few random base rows. A variant flips pairs of bytes
+// chosen by a mask of flip_pairs bits: pair i is bit 63 of little-endian
+// 8-byte word i (0x80 in its byte 7) and bit 22 of word i + 1 (0x40 in its
+// byte 2). A word-at-a-time hash of the form (rotl(h, 23) ^ word) * odd
+// gives every variant of a base the same value whatever its seed, so these
+// rows probe how the table copes with collisions no seed can break up.
+constexpr std::size_t crafted_row_length = 96;
+constexpr int flip_pairs = 11;
+constexpr std::uint32_t crafted_bases = 150;
+constexpr std::uint32_t variants_per_base = 1u << flip_pairs;  // 150 * 2,048 = 307,200 rows
+
+using flip_positions = std::array<std::size_t, 2 * flip_pairs>;
+
+flip_positions crafted_flips() {
+  flip_positions positions{};
+  for (int pair = 0; pair < flip_pairs; ++pair) {
+    positions[2 * pair] = 8 * pair + 7;
+    positions[2 * pair + 1] = 8 * (pair + 1) + 2;
+  }
+  return positions;
+}
+
+std::string random_letters(std::size_t length) {
+  std::string row(length, 'a');
+  for (char& c : row) {
+    c = static_cast<char>('a' + below(26));
+  }
+  return row;
+}
+
+// `base` with the bytes at positions[i] flipped for every bit i set in
+// `mask`: 0x80 at even places of `positions`, 0x40 at odd ones. Neither flip
+// can turn a lower-case letter into a NUL or a newline.
+std::string flipped(std::string base, const flip_positions& positions, std::uint32_t mask) {
+  for (std::size_t i = 0; i < positions.size(); ++i) {
+    if (mask >> i & 1) {
+      base[positions[i]] = static_cast<char>(base[positions[i]] ^ (i % 2 == 0 ? 0x80 : 0x40));
+    }
+  }
+  return base;
+}
+
+// The pair mask of the crafted rows, applied to both bytes of each pair.
+std::uint32_t both_bytes_of_pairs(std::uint32_t pairs) {
+  std::uint32_t mask = 0;
+  for (int pair = 0; pair < flip_pairs; ++pair) {
+    if (pairs >> pair & 1) {
+      mask |= 3u << (2 * pair);
+    }
+  }
+  return mask;
+}
+
+// `count` distinct random masks over the 2 * flip_pairs flip positions.
+std::vector<std::uint32_t> random_masks(std::uint32_t count) {
+  std::unordered_set<std::uint32_t> seen;
+  std::vector<std::uint32_t> masks;
+  while (masks.size() < count) {
+    const auto mask = static_cast<std::uint32_t>(below(std::uint64_t{1} << (2 * flip_pairs)));
+    if (seen.insert(mask).second) {
+      masks.push_back(mask);
+    }
+  }
+  return masks;
+}
+
+// Writes the rows in shuffled order.
+void put_shuffled(const std::vector<std::string>& rows) {
+  std::vector<std::uint32_t> order(rows.size());
+  std::iota(order.begin(), order.end(), 0);
+  shuffle(order);
+  for (std::uint32_t n : order) {
+    put_line(rows[n]);
+  }
+}
+
+std::vector<std::string> crafted_base_rows() {
+  std::vector<std::string> bases;
+  for (std::uint32_t base = 0; base < crafted_bases; ++base) {
+    bases.push_back(random_letters(crafted_row_length));
+  }
+  return bases;
+}
+
+// (f) 307,200 distinct rows of 96 bytes in 150 classes of 2,048 whose
+// members collide under a word-at-a-time hash for every seed.
+void crafted() {
+  const flip_positions positions = crafted_flips();
+  std::vector<std::string> rows;
+  for (const std::string& base : crafted_base_rows()) {
+    for (std::uint32_t pairs = 0; pairs < variants_per_base; ++pairs) {
+      rows.push_back(flipped(base, positions, both_bytes_of_pairs(pairs)));
+    }
+  }
+  put_shuffled(rows);
+}
+
+// (g) Rows of the same shape as (f): the same bases, the same bytes flipped,
+// but each byte at random, so that they collide no more than random rows.
+void crafted_random() {
+  const flip_positions positions = crafted_flips();
+  std::vector<std::string> rows;
+  for (const std::string& base : crafted_base_rows()) {
+    for (std::uint32_t mask : random_masks(variants_per_base)) {
+      rows.push_back(flipped(base, positions, mask));
+    }
+  }
+  put_shuffled(rows);
+}
+
+// A bijection of 64-bit numbers that scatters consecutive ones (the
+// finalizer of splitmix64: each step can be undone).
+std::uint64_t scatter(std::uint64_t n) {
+  n = (n ^ (n >> 30)) * 0xbf58476d1ce4e5b9u;
+  n = (n ^ (n >> 27)) * 0x94d049bb133111ebu;
+  return n ^ (n >> 31);
+}
+
+// `rows` distinct rows of about 30 bytes, in no order, written as they are
+// made so that billions of bytes need no memory: distinct because scatter
+// maps distinct numbers to distinct numbers.
+void distinct_many(std::uint64_t rows) {
+  for (std::uint64_t n = 0; n < rows; ++n) {
+    put_line("distinct-" + std::to_string(scatter(n)));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -127,8 +258,17 @@ int main(int argc, char** argv) {
     huge_group();
   } else if (kind == "long-lines") {
     long_lines();
+  } else if (kind == "crafted") {
+    crafted();
+  } else if (kind == "crafted-random") {
+    crafted_random();
+  } else if (kind == "distinct-many") {
+    distinct_many(argc > 2 ? std::stoull(argv[2]) : 100'000'000);
   } else {
-    std::fputs("usage: make_input low|zipf|distinct|huge-group|long-lines\n", stderr);
+    std::fputs(
+        "usage: make_input low|zipf|distinct|huge-group|long-lines|crafted|crafted-random\n"
+        "       make_input distinct-many [ROWS]\n",
+        stderr);
     return 2;
   }
   return std::fflush(stdout) == 0 ? 0 : 1;
