@@ -107,7 +107,8 @@ def expected_reports(path):
 
 
 def run(command, cwd, rowfreq, stdin=b""):
-    environment = dict(os.environ, PATH=f"{Path(rowfreq).resolve().parent}{os.pathsep}{os.environ['PATH']}")
+    bin_dir = Path(rowfreq).resolve().parent
+    environment = dict(os.environ, PATH=f"{bin_dir}{os.pathsep}{os.environ['PATH']}")
     return subprocess.run(["sh", "-c", command], cwd=cwd, env=environment, input=stdin,
                           capture_output=True, timeout=60)
 
@@ -154,9 +155,15 @@ def check_count_row_recipe(example, rowfreq):
 
 def main(rowfreq, source_dir):
     source_dir = Path(source_dir)
-    examples = readme_examples(source_dir) + man_page_examples(source_dir)
-    reports = expected_reports(HERE / "expected_reports.txt")
+    readme, man_page = readme_examples(source_dir), man_page_examples(source_dir)
+    # A renamed section would otherwise leave its commands untested, silently.
     failures = 0
+    for document, found in (("README.md, Use", readme), ("docs/rowfreq.1, EXAMPLES", man_page)):
+        if not found:
+            print(f"FAIL {document}: no commands found")
+            failures += 1
+    examples = readme + man_page
+    reports = expected_reports(HERE / "expected_reports.txt")
     for example in examples:
         expected = reports.get(normalized(example.command))
         if expected is None:
