@@ -1,34 +1,51 @@
 """What bench/run and bench/scale share: where things are, building, the
-generated inputs, and the report rowfreq must write for given counts."""
+generated inputs, and the report rowfreq must write for given counts.
+
+Every path here is relative to the top of the repository, and the scripts
+run from there, so that the commands they print and record hold no path of
+the machine they ran on."""
 import collections
 import os
 import subprocess
 import sys
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = os.path.join(TOP, "build")
-SCRATCH = os.path.join(TOP, "bench", "scratch")
+BUILD = "build-bench"
+SCRATCH = os.path.join("bench", "scratch")
 ROWFREQ = os.path.join(BUILD, "rowfreq")
 INPUT_KINDS = ["low", "zipf", "distinct", "huge-group", "long-lines"]
+TOOLS_BUILT = ["rowfreq", "make_input", "write_floor"]
 
 
 def sh(command, **kwargs):
     return subprocess.run(command, shell=True, check=True, **kwargs)
 
 
+def enter_top():
+    """Makes the top of the repository the working directory."""
+    os.chdir(TOP)
+    os.makedirs(SCRATCH, exist_ok=True)
+
+
 def build():
-    sh(f"cmake -S '{TOP}' -B '{BUILD}' > /dev/null && "
-       f"cmake --build '{BUILD}' --parallel --target rowfreq make_input > /dev/null")
+    """Builds rowfreq and the benchmark tools, optimised, into BUILD."""
+    sh(f"cmake -S . -B {BUILD} -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF > /dev/null && "
+       f"cmake --build {BUILD} --parallel 2 --target {' '.join(TOOLS_BUILT)} > /dev/null")
+
+
+def generated(name, make_input_args):
+    """Returns the path of the input `name` under SCRATCH, writing it first
+    with `make_input make_input_args` when it is not there yet."""
+    path = os.path.join(SCRATCH, name + ".txt")
+    if not os.path.exists(path):
+        print(f"generating {path}", file=sys.stderr)
+        sh(f"{BUILD}/make_input {make_input_args} > '{path}.part' && mv '{path}.part' '{path}'")
+    return path
 
 
 def input_path(kind):
-    """Returns the path of a generated input, generating it first if needed."""
-    os.makedirs(SCRATCH, exist_ok=True)
-    path = os.path.join(SCRATCH, kind + ".txt")
-    if not os.path.exists(path):
-        print(f"generating {path}", file=sys.stderr)
-        sh(f"'{BUILD}/make_input' {kind} > '{path}.part' && mv '{path}.part' '{path}'")
-    return path
+    """Returns the path of a generated benchmark input, generating it first if needed."""
+    return generated(kind, kind)
 
 
 def row_of(line):
@@ -67,5 +84,3 @@ def timed(command, env=None):
     with open(peak_file) as f:
         kib = int(f.read().split()[-1])
     return seconds, kib
-
-
