@@ -5,78 +5,119 @@
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
-#include <system_error>
-#include <utility>
 #include <vector>
 
 namespace rowfreq {
 
 namespace {
 
-// A group of `rows` distinct rows read `count` times each is listed when it
-// holds fewer rows read than the threshold. The product never exceeds the
-// row total, so it cannot overflow.
-bool is_listed(std::int64_t rows, std::int64_t count, std::int64_t threshold) {
-  return rows * count < threshold;
-}
+// Counts below this are tallied in a vector indexed by the count, the rest
+// in the ordered table: most distinct rows have small counts, and a vector
+// costs no tree lookup per row.
+constexpr std::int64_t small_count_limit = 4096;
 
-// Where the rows of the listed groups go in the listing: the place of each
-// group's first row, by count, and the number of rows listed in all.
-struct listing_layout {
-  std::map<std::int64_t, std::size_t> group_starts;
-  std::size_t rows = 0;
+// One line of frequencies: `rows` distinct rows read `count` times each,
+// listed when they hold fewer rows read than half the row total (rounded
+// down). The product never exceeds the row total, so it cannot overflow.
+struct group {
+  std::int64_t count;
+  std::int64_t rows;
+  bool listed;
 };
 
-listing_layout lay_out_listing(const frequency_table& frequencies, std::int64_t threshold) {
-  listing_layout layout;
+std::vector<group> groups_of(const frequency_table& frequencies, std::int64_t row_total) {
+  const std::int64_t threshold = row_total / 2;
+  std::vector<group> groups;
+  groups.reserve(frequencies.size());
   for (const auto& [count, rows] : frequencies) {
-    if (is_listed(rows, count, threshold)) {
-      layout.group_starts.emplace_hint(layout.group_starts.end(), count, layout.rows);
-      layout.rows += static_cast<std::size_t>(rows);
+    groups.push_back({count, rows, rows * count < threshold});
+  }
+  return groups;
+}
+
+// A listed row with its first 8 bytes as a big-endian number, zero-padded:
+// comparing those numbers orders rows as their bytes do, so most
+// comparisons read no row text. Rows hold no NUL, so padding cannot tie a
+// short row with a longer one.
+struct listed_row {
+  std::uint64_t leading;
+  std::string_view row;
+
+  explicit listed_row(std::string_view text = {}) : leading(0), row(text) {
+    for (std::size_t i = 0; i < 8; ++i) {
+      const unsigned char byte = i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
+      leading = leading << 8 | byte;
     }
   }
-  return layout;
-}
-
-bool by_text(stored_row left, stored_row right) {
-  return left.text() < right.text();
-}
-
-// Returns the rows of every listed group: the groups in ascending order of
-// count, the rows of each in ascending byte order. Each row goes straight to
-// its group's place, so the listing needs one pointer per row, and only the
-// rows of a group are sorted together. Rows of groups that are not listed
-// are never sorted.
-std::vector<stored_row> gather_listed_rows(const row_table& table,
-                                           const frequency_table& frequencies,
-                                           std::int64_t threshold) {
-  listing_layout layout = lay_out_listing(frequencies, threshold);
-  std::vector<stored_row> listed(layout.rows, stored_row(nullptr));
-  // Each group's next free place, starting at its first.
-  std::map<std::int64_t, std::size_t> next_place = std::move(layout.group_starts);
-  if (listed.empty()) {
-    return listed;
+  bool operator<(const listed_row& other) const {
+    if (leading != other.leading) {
+      return leading < other.leading;
+    }
+    return row.substr(std::min<std::size_t>(row.size(), 8)) <
+           other.row.substr(std::min<std::size_t>(other.row.size(), 8));
   }
-  for (const auto& [row, count] : table) {
-    // A group can only be listed when its count alone is under the threshold.
-    if (count < threshold) {
-      if (auto place = next_place.find(count); place != next_place.end()) {
-        listed[place->second++] = row;
+};
+
+// Where each listed group's rows go in the listing: by count, the group's
+// next free place. Groups follow each other in ascending order of count.
+class listing_places {
+ public:
+  static constexpr std::size_t not_listed = SIZE_MAX;
+
+  explicit listing_places(const std::vector<group>& groups)
+      : small_(small_count_limit, not_listed) {
+    for (const group& g : groups) {
+      if (g.listed) {
+        (g.count < small_count_limit ? small_[g.count] : large_[g.count]) = total_;
+        total_ += static_cast<std::size_t>(g.rows);
       }
     }
   }
+  // The number of rows listed in all.
+  std::size_t total() const { return total_; }
+  // Returns the place of the next row read `count` times, or nullptr when
+  // its group is not listed.
+  std::size_t* next(std::int64_t count) {
+    if (count < small_count_limit) {
+      std::size_t& place = small_[count];
+      return place == not_listed ? nullptr : &place;
+    }
+    const auto found = large_.find(count);
+    return found == large_.end() ? nullptr : &found->second;
+  }
+
+ private:
+  std::vector<std::size_t> small_;
+  std::map<std::int64_t, std::size_t> large_;
+  std::size_t total_ = 0;
+};
+
+// Returns the rows of every listed group, gathered in one pass over the
+// table: the groups in ascending order of count, the rows of each in
+// ascending byte order.
+std::vector<listed_row> gather_listed_rows(const row_table& table,
+                                           const std::vector<group>& groups) {
+  listing_places places(groups);
+  std::vector<listed_row> listed(places.total());
+  if (listed.empty()) {
+    return listed;
+  }
+  table.for_each([&](std::string_view row, std::int64_t count) {
+    if (std::size_t* place = places.next(count)) {
+      listed[(*place)++] = listed_row(row);
+    }
+  });
   auto group_begin = listed.begin();
-  for (const auto& [count, rows] : frequencies) {
-    if (is_listed(rows, count, threshold)) {
-      std::sort(group_begin, group_begin + rows, by_text);
-      group_begin += rows;
+  for (const group& g : groups) {
+    if (g.listed) {
+      std::sort(group_begin, group_begin + g.rows);
+      group_begin += g.rows;
     }
   }
   return listed;
 }
 
-// Writes `line` with a single write and a single flush. A stream that fails
-// without throwing gives a "write error" without a reason.
+// Writes `line` with a single write and a single flush.
 void write_line(std::ostream& output, std::string_view line) {
   output.write(line.data(), static_cast<std::streamsize>(line.size()));
   output.flush();
@@ -88,8 +129,10 @@ void write_line(std::ostream& output, std::string_view line) {
 // A line of the report, formatted in place so that it can be written whole.
 class report_line {
  public:
-  // Room for the longest line: two 19-digit numbers and the texts, or a row.
+  // Room for the longest line: two 19-digit numbers and the texts, or a
+  // row and its newline.
   static constexpr std::size_t capacity = 128;
+  static_assert(max_row_length + 1 <= capacity);
 
   report_line& put(std::string_view text) {
     std::memcpy(text_ + length_, text.data(), text.size());
@@ -112,51 +155,48 @@ void write_total_line(std::ostream& output, std::int64_t row_total) {
   write_line(output, report_line().put(row_total).put("rows in total:\n").text());
 }
 
-void write_frequency_line(std::ostream& output, std::int64_t rows, std::int64_t count,
-                          bool listed) {
+void write_frequency_line(std::ostream& output, const group& g) {
   write_line(output, report_line()
-                         .put(rows)
+                         .put(g.rows)
                          .put(" rows appear ")
-                         .put(count)
-                         .put(listed ? " times:\n" : " times\n")
+                         .put(g.count)
+                         .put(g.listed ? " times:\n" : " times\n")
                          .text());
-}
-
-void write_row_line(std::ostream& output, std::string_view row) {
-  if (row.size() >= report_line::capacity) {
-    // The tally never makes such a row; a table filled by other means still
-    // gets the whole row, in two writes.
-    write_line(output, row);
-    write_line(output, "\n");
-    return;
-  }
-  write_line(output, report_line().put(row).put("\n").text());
 }
 
 }  // namespace
 
 frequency_table build_frequency_table(const row_table& table) {
+  std::vector<std::int64_t> small_counts(small_count_limit);
   frequency_table frequencies;
-  for (const auto& entry : table) {
-    ++frequencies[entry.second];
+  table.for_each([&](std::string_view, std::int64_t count) {
+    if (count < small_count_limit) {
+      ++small_counts[count];
+    } else {
+      ++frequencies[count];
+    }
+  });
+  // Every small count goes right before the first large one.
+  const auto first_large = frequencies.begin();
+  for (std::int64_t count = 1; count < small_count_limit; ++count) {
+    if (small_counts[count] != 0) {
+      frequencies.emplace_hint(first_large, count, small_counts[count]);
+    }
   }
   return frequencies;
 }
 
 void write_report(std::ostream& output, const row_table& table, std::int64_t row_total) {
-  const frequency_table frequencies = build_frequency_table(table);
-  const std::int64_t threshold = row_total / 2;
-  const std::vector<stored_row> listed = gather_listed_rows(table, frequencies, threshold);
+  const std::vector<group> groups = groups_of(build_frequency_table(table), row_total);
+  const std::vector<listed_row> listed = gather_listed_rows(table, groups);
 
   write_total_line(output, row_total);
   auto next_listed = listed.begin();
-  for (const auto& [count, rows] : frequencies) {
-    const bool listing = is_listed(rows, count, threshold);
-    write_frequency_line(output, rows, count, listing);
-    if (listing) {
-      for (const auto group_end = next_listed + rows; next_listed != group_end; ++next_listed) {
-        write_row_line(output, next_listed->text());
-      }
+  for (const group& g : groups) {
+    write_frequency_line(output, g);
+    for (const auto group_end = next_listed + (g.listed ? g.rows : 0); next_listed != group_end;
+         ++next_listed) {
+      write_line(output, report_line().put(next_listed->row).put("\n").text());
     }
   }
 }

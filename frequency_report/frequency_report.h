@@ -5,7 +5,7 @@
 #include <map>
 #include <ostream>
 
-#include "row_tally/row_tally.h"
+#include "row_tally/row_table.h"
 
 namespace rowfreq {
 
@@ -19,11 +19,11 @@ frequency_table build_frequency_table(const row_table& table);
 // Writes the report of `table` and `row_total` to `output`: the total line,
 // then one line per occurrence count in ascending order, each followed by its
 // rows in ascending byte order when the group holds fewer than half of all
-// rows read (rounded down). Every line is written and flushed at once.
+// rows read (rounded down). Every line is written whole and flushed at once.
 // Everything the report needs is built before its first line, so running out
-// of memory (std::bad_alloc) writes nothing. Throws std::system_error
-// ("write error") at the first line that cannot be written, and writes no
-// more after it.
+// of memory (std::bad_alloc) writes nothing. Stops at the first line that
+// cannot be written: what the stream throws passes through, and a stream
+// that only fails gives a std::runtime_error ("write error").
 void write_report(std::ostream& output, const row_table& table, std::int64_t row_total);
 
 }  // namespace rowfreq

@@ -8,6 +8,8 @@
 #include <system_error>
 #include <vector>
 
+#include "row_tally/row_tally.h"
+
 namespace {
 
 using namespace std::string_literals;
@@ -24,6 +26,14 @@ std::string report_of(const std::string& input) {
   row_table table;
   const std::int64_t row_total = rowfreq::tally_rows(stream, table);
   return report_of(table, row_total);
+}
+
+std::string repeated(const std::string& text, int times) {
+  std::string result;
+  for (int i = 0; i < times; ++i) {
+    result += text;
+  }
+  return result;
 }
 
 struct report_case {
@@ -48,6 +58,11 @@ const report_case report_cases[] = {
     {"counts ascend whatever the reading order", "z\nz\nz\ny\ny\nx\nw\nw\nw\nw\nw\nw\nw",
      "13rows in total:\n1 rows appear 1 times:\nx\n1 rows appear 2 times:\ny\n"
      "1 rows appear 3 times:\nz\n1 rows appear 7 times\n"},
+    {"rows alike in their first 8 bytes are ordered by the rest",
+     "abcdefghb\nabcdefgh\nabcdefgh\x80\nabcdefg\nabcdefghA\nabcdefgi\nzzzzzzz\n" +
+         repeated("zzzzzzzzz\n", 9),
+     "16rows in total:\n7 rows appear 1 times:\nabcdefg\nabcdefgh\nabcdefghA\nabcdefghb\n"
+     "abcdefgh\x80\nabcdefgi\nzzzzzzz\n1 rows appear 9 times\n"},
     {"listing in unsigned byte order, empty row first",
      "b\nB\na\nA\npq\np\n\n\x80\n~\n" + std::string(20, 'z') + "\n" +
          "z\nz\nz\nz\nz\nz\nz\nz\nz\nz\nz\nz\nz\nz\nz\nz\nz\nz\nz\nz\n",

@@ -23,14 +23,12 @@ struct tally_result {
   sorted_counts counts;
 };
 
-tally_result tally(const std::string& input) {
+tally_result tally(const std::string& input, std::size_t block_size = rowfreq::default_block_size) {
   std::istringstream stream(input);
   row_table table;
-  const std::int64_t row_total = tally_rows(stream, table);
+  const std::int64_t row_total = tally_rows(stream, table, block_size);
   sorted_counts counts;
-  for (const auto& [row, count] : table) {
-    counts.emplace(row.text(), count);
-  }
+  table.for_each([&](std::string_view row, std::int64_t count) { counts.emplace(row, count); });
   return {row_total, counts};
 }
 
@@ -66,11 +64,14 @@ const row_case row_cases[] = {
 };
 
 TEST(RowTally, CountsEachRow) {
-  for (const row_case& c : row_cases) {
-    SCOPED_TRACE(c.name);
-    const tally_result result = tally(c.input);
-    EXPECT_EQ(result.row_total, c.row_total);
-    EXPECT_EQ(result.counts, c.counts);
+  // Small read blocks make rows straddle blocks at every place.
+  for (const std::size_t block_size : {1, 2, 3, 7, 64 * 1024}) {
+    for (const row_case& c : row_cases) {
+      SCOPED_TRACE(testing::Message() << c.name << ", blocks of " << block_size);
+      const tally_result result = tally(c.input, block_size);
+      EXPECT_EQ(result.row_total, c.row_total);
+      EXPECT_EQ(result.counts, c.counts);
+    }
   }
 }
 

@@ -81,14 +81,25 @@ void check_invariants(const std::string& report) {
 
 }  // namespace
 
+// The shapes the row table is run in: the default one, and tiny ones whose
+// hash keeps only a few bits, so that growth, equal tags and long probe
+// runs come up with short inputs.
+struct table_shape {
+  std::size_t slots;
+  int hash_bits;
+};
+constexpr table_shape table_shapes[] = {{1024, 32}, {2, 32}, {2, 8}, {4, 3}};
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // The first byte picks a small read block, so that rows straddle blocks
-  // as they do in large inputs.
-  const std::size_t block_size = size > 0 ? 1 + data[0] % 64 : 1;
+  // as they do in large inputs, and the table's shape.
+  const std::uint8_t pick = size > 0 ? data[0] : 0;
+  const std::size_t block_size = 1 + pick % 64;
+  const table_shape shape = table_shapes[pick / 64];
   const std::string input(reinterpret_cast<const char*>(data), size);
 
   std::istringstream in(input);
-  rowfreq::row_table table;
+  rowfreq::row_table table(shape.slots, shape.hash_bits);
   const std::int64_t row_total = rowfreq::tally_rows(in, table, block_size);
   std::ostringstream out;
   rowfreq::write_report(out, table, row_total);

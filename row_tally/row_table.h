@@ -1,0 +1,119 @@
+// The distinct rows read and how many times each was read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace rowfreq {
+
+// A row is at most this many characters: the rest of a longer line is dropped.
+inline constexpr std::size_t max_row_length = 99;
+
+// The distinct rows read and the number of times each was read (at least 1).
+//
+// Entries. Each distinct row is one entry, {count: 8 bytes, length: 1 byte,
+// text}, padded to a multiple of 8 bytes and laid end to end, in the order
+// the rows were first read, in chunks of 64 KiB. A new row costs its length
+// and 9 bytes, with no allocation of its own, and walking every entry (to
+// build the report) reads memory in order.
+//
+// Slots. Rows are found through an open-addressing table of 8-byte slots
+// with linear probing: each holds the top 32 bits of the row's hash (its
+// tag) and the place of its entry. Eight slots share a cache line, and an
+// entry is read only when its tag matches, so a lookup usually costs one
+// cache miss for the slot and one for the entry. The slot index is taken
+// from the tag too, so growing the table moves slots without reading any
+// row. The table doubles before it is more than half full.
+//
+// Hash. Every 8 bytes of a row go through a 64x64->128-bit multiply with a
+// secret drawn when the table is made, and the two halves of the product
+// are folded together; no fixed pattern of bit flips survives that, so rows
+// cannot be crafted to collide without knowing the secret. The report never
+// depends on the secret, only the order of the slots does.
+class row_table {
+ public:
+  row_table();
+  // For tests: `slots` slots at first (a power of two, at least 2) and a
+  // hash cut to its top `hash_bits` bits (1 to 32), so that rows share
+  // tags and probe runs grow long.
+  row_table(std::size_t slots, int hash_bits);
+  // A table holding `rows` with their counts.
+  row_table(std::initializer_list<std::pair<std::string_view, std::int64_t>> rows);
+  row_table(const row_table&) = delete;
+  row_table& operator=(const row_table&) = delete;
+
+  // The hash of `row` under this table's secret.
+  std::uint64_t hash(std::string_view row) const;
+  // Adds `times` to the count of `row`, at most max_row_length characters,
+  // entering the row first if it is new.
+  void add(std::string_view row, std::int64_t times = 1);
+  // Adds one to the count of each of `rows`, as add() does, but hashes them
+  // all first and then, before each add, fetches the slot of the row some
+  // places ahead into cache, so that the table's cache misses overlap
+  // instead of each waiting for the one before.
+  void add_each(std::span<const std::string_view> rows);
+
+  // The number of distinct rows.
+  std::size_t size() const { return size_; }
+
+  // Calls visit(row, count) for every distinct row, in the order the rows
+  // were first read.
+  template <class Visit>
+  void for_each(Visit visit) const {
+    for (const chunk& c : chunks_) {
+      for (std::size_t offset = 0; offset < c.used;) {
+        const std::byte* entry = c.bytes.get() + offset;
+        visit(text_of(entry), count_of(entry));
+        offset += entry_size(text_of(entry).size());
+      }
+    }
+  }
+
+ private:
+  struct chunk {
+    std::unique_ptr<std::byte[]> bytes;
+    std::size_t used = 0;
+  };
+
+  static constexpr std::size_t text_offset = 9;
+  static std::size_t entry_size(std::size_t length) {
+    return (text_offset + length + 7) & ~std::size_t{7};
+  }
+  static std::int64_t count_of(const std::byte* entry) {
+    std::int64_t count;
+    std::memcpy(&count, entry, sizeof count);
+    return count;
+  }
+  static std::string_view text_of(const std::byte* entry) {
+    return {reinterpret_cast<const char*>(entry) + text_offset,
+            static_cast<std::size_t>(entry[sizeof(std::int64_t)])};
+  }
+
+  // Asks the processor to fetch into cache the slot where a row of `hash`
+  // begins its search.
+  void prefetch_slot(std::uint64_t hash) const;
+  void add(std::string_view row, std::uint64_t hash, std::int64_t times);
+  std::uint32_t tag_of(std::uint64_t hash) const;
+  std::size_t home_of(std::uint32_t tag) const { return tag >> index_shift_; }
+  std::byte* entry_at(std::uint64_t slot) const;
+  // Copies a new row into the chunks; returns the slot that refers to it.
+  std::uint64_t store(std::string_view row, std::int64_t count, std::uint32_t tag);
+  void grow();
+
+  std::uint64_t secret_[3];
+  std::uint32_t tag_mask_ = ~std::uint32_t{0};
+  std::unique_ptr<std::uint64_t[]> slots_;  // 0 marks an empty slot
+  std::size_t slot_mask_;                   // number of slots - 1
+  int index_shift_;                         // 32 - log2(number of slots)
+  std::size_t size_ = 0;
+  std::vector<chunk> chunks_;
+};
+
+}  // namespace rowfreq
