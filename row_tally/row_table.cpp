@@ -74,7 +74,8 @@ std::pair<std::uint64_t, std::uint64_t> tail_words(const char* tail, std::size_t
 // through one multiply, the first word mixed with a secret and the second
 // with all that came before; a last multiply spreads the result over the
 // top bits, which the table uses.
-std::uint64_t keyed_hash(const std::uint64_t (&secret)[3], std::string_view row) {
+[[gnu::always_inline]] inline std::uint64_t keyed_hash(const std::uint64_t (&secret)[3],
+                                                       std::string_view row) {
   const char* text = row.data();
   std::size_t left = row.size();
   std::uint64_t state = secret[0] ^ left;
@@ -137,6 +138,15 @@ void row_table::add(std::string_view row, std::int64_t times) {
 }
 
 void row_table::add_each(std::span<const std::string_view> rows) {
+  // While the slots fit in the processor's cache, fetching them ahead only
+  // costs instructions.
+  constexpr std::size_t cached_slots = std::size_t{1} << 15;
+  if (slot_mask_ < cached_slots) {
+    for (const std::string_view row : rows) {
+      add(row, keyed_hash(secret_, row), 1);
+    }
+    return;
+  }
   constexpr std::size_t batch = 256;    // hashes kept at a time
   constexpr std::size_t distance = 16;  // rows between a slot's prefetch and its use
   std::uint64_t hashes[batch];
@@ -171,7 +181,8 @@ std::byte* row_table::entry_at(std::uint64_t slot) const {
   return chunks_[place / units_per_chunk].bytes.get() + place % units_per_chunk * unit_bytes;
 }
 
-void row_table::add(std::string_view row, std::uint64_t hash, std::int64_t times) {
+[[gnu::always_inline]] inline void row_table::add(std::string_view row, std::uint64_t hash,
+                                                  std::int64_t times) {
   const std::uint32_t tag = tag_of(hash);
   for (std::size_t i = home_of(tag);; i = (i + 1) & slot_mask_) {
     const std::uint64_t slot = slots_[i];
