@@ -26,7 +26,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # The C and C++ runtimes of GCC go into the executable itself.
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 
-find_program(ROWFREQ_WINE wine)
+# Debian's wine64 package alone has no "wine" command, only its own loader.
+find_program(ROWFREQ_WINE NAMES wine wine64 PATHS /usr/lib/wine)
 if(ROWFREQ_WINE)
   # mscoree and mshtml off: a new prefix then does not offer to download
   # Wine's .NET and browser engines, which nothing here uses.
