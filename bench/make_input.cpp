@@ -124,7 +124,7 @@ void long_lines() {
 // gives every variant of a base the same value whatever its seed, so these
 // rows probe how the table copes with collisions no seed can break up.
 constexpr std::size_t crafted_row_length = 96;
-constexpr int flip_pairs = 11;
+constexpr std::size_t flip_pairs = 11;
 constexpr std::uint32_t crafted_bases = 150;
 constexpr std::uint32_t variants_per_base = 1u << flip_pairs;  // 150 * 2,048 = 307,200 rows
 
@@ -132,7 +132,7 @@ using flip_positions = std::array<std::size_t, 2 * flip_pairs>;
 
 flip_positions crafted_flips() {
   flip_positions positions{};
-  for (int pair = 0; pair < flip_pairs; ++pair) {
+  for (std::size_t pair = 0; pair < flip_pairs; ++pair) {
     positions[2 * pair] = 8 * pair + 7;
     positions[2 * pair + 1] = 8 * (pair + 1) + 2;
   }
@@ -152,7 +152,7 @@ std::string random_letters(std::size_t length) {
 // can turn a lower-case letter into a NUL or a newline.
 std::string flipped(std::string base, const flip_positions& positions, std::uint32_t mask) {
   for (std::size_t i = 0; i < positions.size(); ++i) {
-    if (mask >> i & 1) {
+    if ((mask >> i & 1) != 0) {
       base[positions[i]] = static_cast<char>(base[positions[i]] ^ (i % 2 == 0 ? 0x80 : 0x40));
     }
   }
@@ -162,8 +162,8 @@ std::string flipped(std::string base, const flip_positions& positions, std::uint
 // The pair mask of the crafted rows, applied to both bytes of each pair.
 std::uint32_t both_bytes_of_pairs(std::uint32_t pairs) {
   std::uint32_t mask = 0;
-  for (int pair = 0; pair < flip_pairs; ++pair) {
-    if (pairs >> pair & 1) {
+  for (std::size_t pair = 0; pair < flip_pairs; ++pair) {
+    if ((pairs >> pair & 1) != 0) {
       mask |= 3u << (2 * pair);
     }
   }

@@ -8,6 +8,7 @@
 // It uses only tally_rows, row_table and write_report, so that the same
 // file builds against older versions of the library and compares them.
 // Usage: phases INPUT OUTPUT
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -38,11 +39,7 @@ double seconds_since(clock_type::time_point start) {
 // Returns the number of newlines in the file at `path`.
 std::int64_t count_lines(const char* path) {
   std::ifstream file(path, std::ios::binary);
-  std::int64_t lines = 0;
-  for (std::istreambuf_iterator<char> it(file), end; it != end; ++it) {
-    lines += *it == '\n';
-  }
-  return lines;
+  return std::count(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>(), '\n');
 }
 
 int run(const char* input_path, const char* output_path) {
