@@ -188,7 +188,7 @@ std::byte* row_table::entry_at(std::uint64_t slot) const {
     const std::uint64_t slot = slots_[i];
     if (slot == 0) {
       slots_[i] = store(row, times, tag);
-      if (++size_ > slot_mask_ / 2) {
+      if (++size_ * 4 > (slot_mask_ + 1) * 3) {
         grow();
       }
       return;
