@@ -105,7 +105,7 @@ if [ "$section" = out-of-memory ]; then
   fi
   : >"$scratch/empty"
   check "out of memory: no report" 1 "rowfreq: out of memory" "$scratch/empty" \
-    'seq 1 3000000 | (ulimit -v 120000 && exec "$rowfreq")'
+    'seq 1 10000000 | (ulimit -v 120000 && exec "$rowfreq")'
   finish
 fi
 
@@ -194,13 +194,17 @@ check "standard input closed" 1 \
   "rowfreq: read error: $(on_platform 'Bad file descriptor' 'Invalid argument')" "$scratch/empty" \
   '"$rowfreq" <&-'
 # The sanitizer runtime must come first among preloaded libraries; it may
-# come second here, since the preloaded library only wraps read().
+# come second here, since the preloaded library only wraps read(). A Windows
+# build runs under Wine, a Linux program: a Linux build's library preloaded
+# into it fails the reads Wine makes for the program, which the Windows C
+# runtime then reports as EINVAL.
 if [ -n "${FAIL_READ_LIBRARY:-}" ]; then
-  check "read fails midway: no report" 1 "rowfreq: read error: Input/output error" \
+  check "read fails midway: no report" 1 \
+    "rowfreq: read error: $(on_platform 'Input/output error' 'Invalid argument')" \
     "$scratch/empty" 'ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD="$FAIL_READ_LIBRARY" \
     FAIL_READ_AFTER=200000 "$rowfreq" <'"$scratch/many-listed"
 elif $windows; then
-  skip "read fails midway" "no library can be preloaded into a Windows program"
+  skip "read fails midway" "FAIL_READ_LIBRARY is not set: a Linux build's fail_read runs under Wine"
 else
   skip "read fails midway" "FAIL_READ_LIBRARY is not set; ctest sets it"
 fi
