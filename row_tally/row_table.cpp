@@ -207,7 +207,7 @@ std::byte* row_table::entry_at(std::uint64_t slot) const {
 std::uint64_t row_table::store(std::string_view row, std::int64_t count, std::uint32_t tag) {
   const std::size_t size = entry_size(row.size());
   if (chunks_.empty() || chunks_.back().used + size > chunk_bytes) {
-    if (chunks_.size() * units_per_chunk >= max_place) {
+    if ((chunks_.size() + 1) * units_per_chunk > max_place) {
       throw std::length_error("too many distinct rows");
     }
     chunks_.push_back({std::unique_ptr<std::byte[]>(new std::byte[chunk_bytes]), 0});
