@@ -25,7 +25,7 @@ static_assert(max_row_length <= 0xFF, "a row's length must fit the byte that hol
 // The two halves of the 128-bit product of `a` and `b`, folded together.
 std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) {
 #ifdef __SIZEOF_INT128__
-  __extension__ typedef unsigned __int128 wide;
+  __extension__ using wide = unsigned __int128;
   const wide product = static_cast<wide>(a) * b;
   return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
 #else

@@ -81,7 +81,7 @@ std::vector<std::string> rotate_multiply_family() {
   for (unsigned variant = 0; variant < 2048; ++variant) {
     std::string row = base;
     for (int i = 0; i < 11; ++i) {
-      if (variant >> i & 1) {
+      if (((variant >> i) & 1) != 0) {
         row[8 * i + 7] = static_cast<char>(row[8 * i + 7] ^ 0x80);
         row[8 * (i + 1) + 2] = static_cast<char>(row[8 * (i + 1) + 2] ^ 0x40);
       }
