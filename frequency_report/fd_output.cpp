@@ -32,10 +32,11 @@ long write_some(int descriptor, const char* text, std::size_t size) {
   const int error = errno;
 #ifdef _WIN32
   // Windows has no SIGPIPE: writing to a pipe whose reader has gone fails
-  // with the system's ERROR_NO_DATA, which the C runtime turns into EINVAL
-  // (and ERROR_BROKEN_PIPE, into EPIPE).
-  constexpr unsigned long error_no_data = 232;
-  if (error == EINVAL && static_cast<unsigned long>(_doserrno) == error_no_data) {
+  // with the system's ERROR_NO_DATA (232), or ERROR_PIPE_NOT_CONNECTED (233)
+  // under Wine, both of which the C runtime turns into EINVAL; and with
+  // ERROR_BROKEN_PIPE, which it turns into EPIPE.
+  const unsigned long windows_error = _doserrno;
+  if (error == EINVAL && (windows_error == 232 || windows_error == 233)) {
     throw std::system_error(std::make_error_code(std::errc::broken_pipe), "write error");
   }
 #endif
