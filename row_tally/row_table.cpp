@@ -14,6 +14,13 @@ constexpr std::size_t chunk_bytes = std::size_t{64} * 1024;
 constexpr std::size_t unit_bytes = 8;  // entries start at multiples of 8 bytes
 constexpr std::size_t units_per_chunk = chunk_bytes / unit_bytes;
 constexpr std::size_t initial_slots = 1024;
+// Tables of up to this many slots (512 KiB) fit in the processor's cache.
+// They are kept at most a quarter full, since more slots cost no memory
+// worth counting there and a lookup then seldom probes past its first
+// slot, which spares a mispredicted branch; larger tables are filled to
+// three quarters, to save memory. And only larger ones are worth
+// prefetching.
+constexpr std::size_t cache_sized_slots = std::size_t{1} << 16;
 
 // An entry's place in the chunks is its number of 8-byte units from the
 // start of the first chunk, plus 1 so that no slot in use is 0. It fills
@@ -140,8 +147,7 @@ void row_table::add(std::string_view row, std::int64_t times) {
 void row_table::add_each(std::span<const std::string_view> rows) {
   // While the slots fit in the processor's cache, fetching them ahead only
   // costs instructions.
-  constexpr std::size_t cached_slots = std::size_t{1} << 15;
-  if (slot_mask_ < cached_slots) {
+  if (slot_mask_ < cache_sized_slots) {
     for (const std::string_view row : rows) {
       add(row, keyed_hash(secret_, row), 1);
     }
@@ -188,7 +194,8 @@ std::byte* row_table::entry_at(std::uint64_t slot) const {
     const std::uint64_t slot = slots_[i];
     if (slot == 0) {
       slots_[i] = store(row, times, tag);
-      if (++size_ * 4 > (slot_mask_ + 1) * 3) {
+      const std::size_t quarters_full = slot_mask_ < cache_sized_slots ? 1 : 3;
+      if (++size_ * 4 > (slot_mask_ + 1) * quarters_full) {
         grow();
       }
       return;

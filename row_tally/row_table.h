@@ -30,7 +30,8 @@ inline constexpr std::size_t max_row_length = 99;
 // entry is read only when its tag matches, so a lookup usually costs one
 // cache miss for the slot and one for the entry. The slot index is taken
 // from the tag too, so growing the table moves slots without reading any
-// row. The table doubles before it is more than three quarters full.
+// row. The table doubles before it is more than three quarters full, or a
+// quarter while it fits in the processor's cache.
 //
 // Hash. Every 8 bytes of a row go through a 64x64->128-bit multiply with a
 // secret drawn when the table is made, and the two halves of the product
