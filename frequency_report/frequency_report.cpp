@@ -7,8 +7,6 @@
 #include <string_view>
 #include <vector>
 
-#include "row_tally/prefetch.h"
-
 namespace rowfreq {
 
 namespace {
