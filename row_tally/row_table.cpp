@@ -1,8 +1,19 @@
 #include "row_tally/row_table.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <random>
 #include <stdexcept>
+#include <string>
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "row_tally/fold_multiply.h"
 
 namespace rowfreq {
 
@@ -11,7 +22,6 @@ namespace {
 constexpr std::size_t chunk_bytes = std::size_t{64} * 1024;
 constexpr std::size_t unit_bytes = 8;  // entries start at multiples of 8 bytes
 constexpr std::size_t units_per_chunk = chunk_bytes / unit_bytes;
-constexpr std::size_t initial_slots = 1024;
 // Tables of up to this many slots (512 KiB) fit in the processor's cache.
 // They are kept at most a quarter full, since more slots cost no memory
 // worth counting there and a lookup then seldom probes past its first
@@ -22,27 +32,15 @@ constexpr std::size_t cache_sized_slots = std::size_t{1} << 16;
 
 // An entry's place in the chunks is its number of 8-byte units from the
 // start of the first chunk, plus 1 so that no slot in use is 0. It fills
-// the low 32 bits of a slot.
+// the low 32 bits of a slot. A test build lowers the ceiling, so that a
+// small input reaches it.
+#ifdef ROWFREQ_TEST_MAX_PLACE
+constexpr std::uint64_t max_place = ROWFREQ_TEST_MAX_PLACE;
+#else
 constexpr std::uint64_t max_place = 0xFFFF'FFFF;
+#endif
 
 static_assert(max_row_length <= 0xFF, "a row's length must fit the byte that holds it");
-
-// The two halves of the 128-bit product of `a` and `b`, folded together.
-std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) {
-#ifdef __SIZEOF_INT128__
-  __extension__ using wide = unsigned __int128;
-  const wide product = static_cast<wide>(a) * b;
-  return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
-#else
-  const std::uint64_t a_low = a & 0xFFFF'FFFF, a_high = a >> 32;
-  const std::uint64_t b_low = b & 0xFFFF'FFFF, b_high = b >> 32;
-  const std::uint64_t low = a_low * b_low, middle1 = a_high * b_low, middle2 = a_low * b_high;
-  const std::uint64_t high = a_high * b_high;
-  const std::uint64_t carry =
-      ((low >> 32) + (middle1 & 0xFFFF'FFFF) + (middle2 & 0xFFFF'FFFF)) >> 32;
-  return (a * b) ^ (high + (middle1 >> 32) + (middle2 >> 32) + carry);
-#endif
-}
 
 std::uint64_t load_word(const char* bytes) {
   std::uint64_t word;
@@ -56,9 +54,9 @@ std::uint64_t load_half_word(const char* bytes) {
   return half;
 }
 
-// The last 1 to 16 characters of a row as two words, whose loads overlap
-// when fewer than 16 remain; together with the row's length they tell
-// every such tail apart.
+// The last 0 to 16 characters of a row as two words, whose loads overlap
+// when fewer than 16 remain: for a given length, every tail gives its own
+// pair of words.
 std::pair<std::uint64_t, std::uint64_t> tail_words(const char* tail, std::size_t length) {
   if (length >= 8) {
     return {load_word(tail), load_word(tail + length - 8)};
@@ -75,21 +73,21 @@ std::pair<std::uint64_t, std::uint64_t> tail_words(const char* tail, std::size_t
   return {0, 0};
 }
 
-// The hash of `row` under `secret`: each 16 bytes, as two words, go
-// through one multiply, the first word mixed with a secret and the second
-// with all that came before; a last multiply spreads the result over the
-// top bits, which the table uses.
-[[gnu::always_inline]] inline std::uint64_t keyed_hash(const std::uint64_t (&secret)[3],
-                                                       std::string_view row) {
+// The hash of `row`: the key of its length, then each 16 bytes, as two
+// words, through one multiply, the first word mixed with `word_key` and the
+// second with the state so far. Rows of at most 16 bytes, the most common,
+// take a single multiply after their loads.
+[[gnu::always_inline]] inline std::uint64_t keyed_hash(
+    const std::uint64_t (&length_keys)[max_row_length + 1], std::uint64_t word_key,
+    std::string_view row) {
   const char* text = row.data();
   std::size_t left = row.size();
-  std::uint64_t state = secret[0] ^ left;
+  std::uint64_t state = length_keys[left];
   for (; left > 16; text += 16, left -= 16) {
-    state = fold_multiply(load_word(text) ^ secret[1], load_word(text + 8) ^ state);
+    state = fold_multiply(load_word(text) ^ word_key, load_word(text + 8) ^ state);
   }
   const auto [first, second] = tail_words(text, left);
-  state = fold_multiply(first ^ secret[1], second ^ state);
-  return fold_multiply(state, secret[2]);
+  return fold_multiply(first ^ word_key, second ^ state);
 }
 
 // Whether `stored`, the text of an entry, is `row`. Short rows, the most
@@ -113,25 +111,81 @@ void prefetch([[maybe_unused]] const void* address) {
 #endif
 }
 
-std::uint64_t draw_secret(std::random_device& entropy) {
+// The next number of a splitmix64 sequence whose state is `state`: spreads
+// a seed into several independent-looking words.
+std::uint64_t next_mixed(std::uint64_t& state) {
+  std::uint64_t z = state += 0x9E37'79B9'7F4A'7C15;
+  z = (z ^ (z >> 30)) * 0xBF58'476D'1CE4'E5B9;
+  z = (z ^ (z >> 27)) * 0x94D0'49BB'1331'11EB;
+  return z ^ (z >> 31);
+}
+
+std::uint64_t random_device_word() {
+  std::random_device entropy;
   return std::uint64_t{entropy()} << 32 ^ entropy();
+}
+
+int process_id() {
+#ifdef _WIN32
+  return _getpid();
+#else
+  return static_cast<int>(getpid());
+#endif
+}
+
+// A seed from what any process has, for when the system gives no entropy:
+// the address of a local (which varies from run to run where addresses are
+// randomised), the clock, the process id, and a count that tells apart the
+// seeds drawn in one process.
+std::uint64_t fallback_seed() {
+  static std::atomic<std::uint64_t> drawn{0};
+  const int local = 0;
+  std::uint64_t state = reinterpret_cast<std::uintptr_t>(&local);
+  state ^= next_mixed(state) ^
+           static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  state ^= next_mixed(state) ^
+           static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+  state ^= next_mixed(state) ^ static_cast<std::uint64_t>(process_id());
+  state ^= next_mixed(state) ^ drawn++;
+  return next_mixed(state);
+}
+
+// The number of bits needed to number `slots` slots, a power of two.
+int bits_of(std::size_t slots) {
+  int bits = 0;
+  for (; slots > 1; slots /= 2) {
+    ++bits;
+  }
+  return bits;
 }
 
 }  // namespace
 
-row_table::row_table() : row_table(initial_slots, 32) {}
-
-row_table::row_table(std::size_t slots, int hash_bits)
-    : tag_mask_(~std::uint32_t{0} << (32 - hash_bits)),
-      slots_(std::make_unique<std::uint64_t[]>(slots)),
-      slot_mask_(slots - 1) {
-  std::random_device entropy;
-  for (std::uint64_t& secret : secret_) {
-    secret = draw_secret(entropy);
+std::uint64_t draw_seed(std::uint64_t (*entropy)()) {
+  try {
+    return (entropy != nullptr ? entropy : random_device_word)();
+  } catch (const std::exception&) {
+    return fallback_seed();
   }
-  index_shift_ = 32;
-  for (std::size_t n = slots; n > 1; n /= 2) {
-    --index_shift_;
+}
+
+row_table::row_table() : row_table(draw_seed()) {}
+
+row_table::row_table(std::uint64_t seed, std::size_t slots, int hash_bits) {
+  if (slots < 2 || (slots & (slots - 1)) != 0 || hash_bits < 1 || hash_bits > 32) {
+    throw std::invalid_argument(
+        "row_table: slots must be a power of two of at least 2, "
+        "hash bits from 1 to 32");
+  }
+  tag_mask_ = ~std::uint32_t{0} << (32 - hash_bits);
+  slots_ = std::make_unique<std::uint64_t[]>(slots);
+  slot_mask_ = slots - 1;
+  index_shift_ = 32 - bits_of(slots);
+  word_key_ = next_mixed(seed);
+  const std::uint64_t length_secret = next_mixed(seed);
+  const std::uint64_t spread = next_mixed(seed) | 1;
+  for (std::size_t length = 0; length <= max_row_length; ++length) {
+    length_keys_[length] = fold_multiply(length_secret ^ length, spread);
   }
 }
 
@@ -143,40 +197,42 @@ row_table::row_table(std::initializer_list<std::pair<std::string_view, std::int6
 }
 
 std::uint64_t row_table::hash(std::string_view row) const {
-  return keyed_hash(secret_, row);
+  return keyed_hash(length_keys_, word_key_, row);
 }
 
 void row_table::add(std::string_view row, std::int64_t times) {
+  if (times < 1 || row.size() > max_row_length) {
+    throw std::invalid_argument("row_table::add: a count of at least 1, a row of at most " +
+                                std::to_string(max_row_length) + " characters");
+  }
   add(row, hash(row), times);
 }
 
 void row_table::add_each(std::span<const std::string_view> rows) {
+  if (rows.size() > max_batch) {
+    throw std::invalid_argument("row_table::add_each: more rows than max_batch");
+  }
   // While the slots fit in the processor's cache, fetching them ahead only
   // costs instructions.
   if (slot_mask_ < cache_sized_slots) {
     for (const std::string_view row : rows) {
-      add(row, keyed_hash(secret_, row), 1);
+      add(row, keyed_hash(length_keys_, word_key_, row), 1);
     }
     return;
   }
-  constexpr std::size_t batch = 256;    // hashes kept at a time
   constexpr std::size_t distance = 16;  // rows between a slot's prefetch and its use
-  std::uint64_t hashes[batch];
-  for (std::size_t start = 0; start < rows.size(); start += batch) {
-    const std::span<const std::string_view> part =
-        rows.subspan(start, std::min(batch, rows.size() - start));
-    for (std::size_t i = 0; i < part.size(); ++i) {
-      hashes[i] = keyed_hash(secret_, part[i]);
+  std::uint64_t hashes[max_batch];
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    hashes[i] = keyed_hash(length_keys_, word_key_, rows[i]);
+  }
+  for (std::size_t i = 0; i < std::min(rows.size(), distance); ++i) {
+    prefetch_slot(hashes[i]);
+  }
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (i + distance < rows.size()) {
+      prefetch_slot(hashes[i + distance]);
     }
-    for (std::size_t i = 0; i < std::min(part.size(), distance); ++i) {
-      prefetch_slot(hashes[i]);
-    }
-    for (std::size_t i = 0; i < part.size(); ++i) {
-      if (i + distance < part.size()) {
-        prefetch_slot(hashes[i + distance]);
-      }
-      add(part[i], hashes[i], 1);
-    }
+    add(rows[i], hashes[i], 1);
   }
 }
 

@@ -58,7 +58,7 @@ class row_batch {
   }
 
  private:
-  std::array<std::string_view, 256> rows_;
+  std::array<std::string_view, row_table::max_batch> rows_;
   std::size_t size_ = 0;
 };
 
@@ -70,7 +70,7 @@ std::int64_t tally_block(row_table& table, line_buffer& line, row_batch& batch, 
   // Text rarely holds a NUL: one search of the whole block spares a search
   // of every row.
   const bool may_hold_nul = std::memchr(block, '\0', length) != nullptr;
-  std::int64_t rows = 0;
+  std::int64_t lines = 0;
   const char* const end = block + length;
   const char* start = block;
   while (const void* found = std::memchr(start, '\n', static_cast<std::size_t>(end - start))) {
@@ -85,7 +85,7 @@ std::int64_t tally_block(row_table& table, line_buffer& line, row_batch& batch, 
         batch.add_to(table);
       }
     }
-    ++rows;
+    ++lines;
     start = newline + 1;
   }
   // The rows point into the block, which the next read overwrites.
@@ -93,7 +93,7 @@ std::int64_t tally_block(row_table& table, line_buffer& line, row_batch& batch, 
   if (start != end) {
     extend_line(line, start, static_cast<std::size_t>(end - start));
   }
-  return rows;
+  return lines;
 }
 
 }  // namespace

@@ -7,7 +7,11 @@
 #include <map>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <string>
+#include <vector>
+
+#include "row_tally/fold_multiply.h"
 
 namespace {
 
@@ -39,6 +43,14 @@ std::vector<std::string> sample_rows() {
   return rows;
 }
 
+// Adds `rows` to `table` in batches as large as add_each takes.
+void add_in_batches(row_table& table, const std::vector<std::string_view>& rows) {
+  for (std::size_t start = 0; start < rows.size(); start += row_table::max_batch) {
+    table.add_each(
+        std::span(rows).subspan(start, std::min(row_table::max_batch, rows.size() - start)));
+  }
+}
+
 TEST(RowTable, CountsLikeAPlainMap) {
   // From the default table to tiny ones whose hash keeps only a few bits,
   // so that growth runs through many sizes and rows share tags and long
@@ -54,10 +66,11 @@ TEST(RowTable, CountsLikeAPlainMap) {
   }
   for (const auto& shape : shapes) {
     SCOPED_TRACE(testing::Message() << shape.slots << " slots, " << shape.hash_bits << " bits");
-    row_table table(shape.slots, shape.hash_bits);
-    std::vector<std::string_view> views(rows.begin(), rows.end());
-    table.add_each(std::span(views).first(views.size() / 2));
-    for (std::size_t i = views.size() / 2; i < views.size(); ++i) {
+    row_table table(7, shape.slots, shape.hash_bits);
+    const std::vector<std::string_view> views(rows.begin(), rows.end());
+    const std::size_t half = views.size() / 2;
+    add_in_batches(table, {views.begin(), views.begin() + static_cast<std::ptrdiff_t>(half)});
+    for (std::size_t i = half; i < views.size(); ++i) {
       table.add(views[i]);
     }
     EXPECT_EQ(table.size(), expected.size());
@@ -70,6 +83,24 @@ TEST(RowTable, AddsLargeCounts) {
   table.add("", 5'000'000'000);
   table.add("", 1);
   EXPECT_EQ(counts_of(table), (counts{{"", 5'000'000'001}}));
+}
+
+TEST(RowTable, RejectsWhatItCannotHold) {
+  const struct {
+    std::size_t slots;
+    int hash_bits;
+  } shapes[] = {{0, 32}, {1, 32}, {3, 32}, {1536, 32}, {1024, 0}, {1024, 33}, {1024, -1}};
+  for (const auto& shape : shapes) {
+    SCOPED_TRACE(testing::Message() << shape.slots << " slots, " << shape.hash_bits << " bits");
+    EXPECT_THROW(row_table(1, shape.slots, shape.hash_bits), std::invalid_argument);
+  }
+  row_table table;
+  EXPECT_THROW(table.add("p", 0), std::invalid_argument);
+  EXPECT_THROW(table.add("p", -1), std::invalid_argument);
+  EXPECT_THROW(table.add(std::string(rowfreq::max_row_length + 1, 'p')), std::invalid_argument);
+  const std::vector<std::string_view> too_many(row_table::max_batch + 1, "p");
+  EXPECT_THROW(table.add_each(too_many), std::invalid_argument);
+  EXPECT_EQ(table.size(), 0u);
 }
 
 // Rows of 96 bytes in a family that a hash of the form
@@ -91,21 +122,89 @@ std::vector<std::string> rotate_multiply_family() {
   return family;
 }
 
-TEST(RowTable, HashSpreadsACraftedFamily) {
-  const row_table table;
-  std::set<std::uint64_t> hashes, tags;
-  for (const std::string& row : rotate_multiply_family()) {
-    hashes.insert(table.hash(row));
-    tags.insert(table.hash(row) >> 32);
+// Nine rows, of 24 to 32 bytes, that a hash mixing the length only into a
+// word of the row (state = secret ^ length, then xor with a word) maps to
+// one value whatever its secret: `x`, then `y` with the length xored into
+// its first byte, then L - 16 letters 'a', whose overlapping loads are
+// alike for every L.
+std::vector<std::string> length_family(const std::string& x, std::string y) {
+  std::vector<std::string> family;
+  for (std::size_t length = 24; length <= 32; ++length) {
+    std::string word = y;
+    word[0] = static_cast<char>(word[0] ^ length);
+    family.push_back(x + word + std::string(length - 16, 'a'));
   }
-  EXPECT_EQ(hashes.size(), 2048u);
-  // Chance alone makes a tag repeat now and then among 2,048.
-  EXPECT_GE(tags.size(), 2040u);
+  return family;
 }
 
-TEST(RowTable, DrawsItsSecretWhenMade) {
+// Pairs of rows of L and L + 1 bytes, for L = 5, 9 and 13, that such a hash
+// maps to one value: alike in their first load (4 or 8 bytes), and with
+// last loads that differ by L ^ (L + 1) = 3, the difference of 'a' and 'b'.
+std::vector<std::string> short_length_family() {
+  std::vector<std::string> family;
+  for (const std::size_t length : {5, 9, 13}) {
+    const std::size_t load = length < 8 ? 4 : 8, prefix = length - load;
+    for (char p = 'a'; p <= 'z'; p += 5) {
+      for (char q = 'a'; q <= 'z'; q += 5) {
+        const std::string head = std::string(prefix, p) + 'a' + std::string(load - 1 - prefix, 'b');
+        family.push_back(head + std::string(prefix, q));
+        family.push_back(head + 'b' + std::string(prefix, q));
+      }
+    }
+  }
+  return family;
+}
+
+TEST(RowTable, HashSpreadsCraftedFamilies) {
+  const struct {
+    const char* name;
+    std::vector<std::string> rows;
+  } families[] = {
+      {"rotate-multiply, 2,048 rows of 96 bytes", rotate_multiply_family()},
+      {"length in a word, 24 to 32 bytes", length_family("abcdefgh", "ijklmnop")},
+      {"length in a word, other bytes", length_family("zzzzzzzz", "qwertyui")},
+      {"length in a word, 5 to 14 bytes", short_length_family()},
+  };
+  for (const auto& family : families) {
+    for (const std::uint64_t seed : {1, 2, 3}) {
+      SCOPED_TRACE(testing::Message() << family.name << ", seed " << seed);
+      const row_table table(seed);
+      std::set<std::uint64_t> hashes, tags;
+      for (const std::string& row : family.rows) {
+        hashes.insert(table.hash(row));
+        tags.insert(table.hash(row) >> 32);
+      }
+      EXPECT_EQ(hashes.size(), family.rows.size());
+      // Chance alone makes a 32-bit tag repeat now and then among 2,048.
+      EXPECT_GE(tags.size(), family.rows.size() - 8);
+    }
+  }
+}
+
+TEST(RowTable, TakesItsSecretFromItsSeed) {
+  EXPECT_EQ(row_table(5).hash("same row"), row_table(5).hash("same row"));
+  EXPECT_NE(row_table(5).hash("same row"), row_table(6).hash("same row"));
   const row_table first, second;
   EXPECT_NE(first.hash("same row"), second.hash("same row"));
+}
+
+TEST(RowTable, DrawsASeedWithoutEntropy) {
+  const auto no_entropy = []() -> std::uint64_t { throw std::runtime_error("no entropy"); };
+  const auto fixed = []() -> std::uint64_t { return 42; };
+  EXPECT_EQ(rowfreq::draw_seed(fixed), 42u);
+  EXPECT_NE(rowfreq::draw_seed(no_entropy), rowfreq::draw_seed(no_entropy));
+}
+
+TEST(FoldMultiply, PortableMatchesTheWideProduct) {
+  // (2^64 - 1)^2 = 2^128 - 2^65 + 1: halves 2^64 - 2 and 1.
+  EXPECT_EQ(rowfreq::fold_multiply_portable(~0ull, ~0ull), ~0ull);
+  EXPECT_EQ(rowfreq::fold_multiply_portable(1ull << 63, 2), 1u);
+  EXPECT_EQ(rowfreq::fold_multiply_portable(0, ~0ull), 0u);
+  std::mt19937_64 random(11);
+  for (int i = 0; i < 100'000; ++i) {
+    const std::uint64_t a = random(), b = random() >> (i % 64);
+    ASSERT_EQ(rowfreq::fold_multiply_portable(a, b), rowfreq::fold_multiply(a, b)) << a << " " << b;
+  }
 }
 
 }  // namespace
