@@ -6,6 +6,7 @@
 #include <istream>
 #include <new>
 #include <ostream>
+#include <string>
 #include <system_error>
 
 #include "frequency_report/fd_output.h"
@@ -23,8 +24,8 @@ bool is_closed_pipe(const std::system_error& failure) {
   return failure.code() == std::errc::broken_pipe;
 }
 
-void report_failure(const char* what) {
-  std::fprintf(stderr, "rowfreq: %s\n", what);
+void report_failure(const std::string& what) {
+  std::fprintf(stderr, "rowfreq: %s\n", what.c_str());
 }
 
 }  // namespace
@@ -36,16 +37,19 @@ int main() {
   std::ostream output(&standard_output);
   // A failed write then surfaces from the stream with its reason.
   output.exceptions(std::ios::badbit);
+  // Reading fails only while tallying, writing only while reporting.
+  const char* system_failure = "read error";
   try {
     rowfreq::row_table table;
     const std::int64_t row_total = rowfreq::tally_rows(input, table);
+    system_failure = "write error";
     rowfreq::write_report(output, table, row_total);
     return EXIT_SUCCESS;
   } catch (const std::bad_alloc&) {
     report_failure("out of memory");
   } catch (const std::system_error& failure) {
     if (!is_closed_pipe(failure)) {
-      report_failure(failure.what());
+      report_failure(system_failure + (": " + failure.code().message()));
     }
   } catch (const std::exception& failure) {
     report_failure(failure.what());

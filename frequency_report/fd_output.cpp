@@ -16,9 +16,7 @@ namespace rowfreq {
 
 namespace {
 
-// One call of the system's write: the characters written, or -1 on failure
-// with errno set.
-long write_some(int descriptor, const char* text, std::size_t size) {
+long system_write(int descriptor, const char* text, std::size_t size) {
   const std::size_t offered = std::min<std::size_t>(size, INT_MAX);
 #ifdef _WIN32
   return _write(descriptor, text, static_cast<unsigned>(offered));
@@ -45,28 +43,27 @@ long write_some(int descriptor, const char* text, std::size_t size) {
 
 }  // namespace
 
+fd_output_buffer::fd_output_buffer(int descriptor, write_function write)
+    : descriptor_(descriptor), write_(write != nullptr ? write : system_write) {}
+
 std::streamsize fd_output_buffer::xsputn(const char* text, std::streamsize length) {
   auto left = static_cast<std::size_t>(length);
   while (left > 0) {
-    const long written = write_some(descriptor_, text, left);
+    const long written = write_(descriptor_, text, left);
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
     if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
       throw_write_error();
+    }
+    // Nothing written and no error: trying again would loop for ever.
+    if (written == 0) {
+      throw std::system_error(EIO, std::generic_category(), "write error");
     }
     text += written;
     left -= static_cast<std::size_t>(written);
   }
   return length;
-}
-
-fd_output_buffer::int_type fd_output_buffer::overflow(int_type c) {
-  if (!traits_type::eq_int_type(c, traits_type::eof())) {
-    const char character = traits_type::to_char_type(c);
-    xsputn(&character, 1);
-  }
-  return traits_type::not_eof(c);
 }
 
 }  // namespace rowfreq

@@ -1,6 +1,7 @@
 // Standard output as the report writes it.
 #pragma once
 
+#include <cstddef>
 #include <streambuf>
 
 namespace rowfreq {
@@ -10,19 +11,30 @@ namespace rowfreq {
 // once, so a line written whole is one write to the system, and flushing
 // has nothing left to do. On Windows the C runtime's text mode, when the
 // descriptor is in it, writes each newline as CR LF. A failed write throws
-// std::system_error ("write error") with the system's reason; a pipe whose
-// reader has gone gives std::errc::broken_pipe on every platform. Through a
-// std::ostream the exception surfaces when its exceptions() include badbit.
+// std::system_error ("write error") with the system's reason, and a write
+// that writes nothing is a failure too (EIO); a pipe whose reader has gone
+// gives std::errc::broken_pipe on every platform. Through a std::ostream the
+// exception surfaces when its exceptions() include badbit. It serves writes
+// of many characters (sputn, which std::ostream::write calls); it keeps no
+// buffer, so writing one character at a time fails.
 class fd_output_buffer : public std::streambuf {
  public:
-  explicit fd_output_buffer(int descriptor) : descriptor_(descriptor) {}
+  // One call of the system's write: the characters of `text` written, at
+  // most `size`; -1 on failure, with errno set.
+  using write_function = long (*)(int descriptor, const char* text, std::size_t size);
+
+  // Writes to `descriptor` with `write`, the system's write unless a test
+  // gives another.
+  explicit fd_output_buffer(int descriptor, write_function write = nullptr);
 
  protected:
+  // Writes all `length` characters of `text`, retrying writes interrupted
+  // by a signal and continuing after partial ones.
   std::streamsize xsputn(const char* text, std::streamsize length) override;
-  int_type overflow(int_type c) override;
 
  private:
   int descriptor_;
+  write_function write_;
 };
 
 }  // namespace rowfreq

@@ -15,22 +15,28 @@ namespace rowfreq {
 // after it. On Windows the C runtime's text mode, when the descriptor is in
 // it, reads a CR LF as one newline and ends the input at a Ctrl-Z. A failed
 // read throws std::system_error ("read error") with the system's reason.
+// It serves reads of many characters (sgetn), which is all tally_rows asks
+// for; it keeps no buffer, so reading one character at a time finds the end
+// of input at once.
 class fd_input_buffer : public std::streambuf {
  public:
-  explicit fd_input_buffer(int descriptor) : descriptor_(descriptor) {}
+  // One call of the system's read: the characters read into `text`, at
+  // most `size`; 0 at the end of input; -1 on failure, with errno set.
+  using read_function = long (*)(int descriptor, char* text, std::size_t size);
+
+  // Reads `descriptor` with `read`, the system's read unless a test gives
+  // another.
+  explicit fd_input_buffer(int descriptor, read_function read = nullptr);
 
  protected:
+  // Reads up to `size` characters into `text`, retrying reads interrupted
+  // by a signal; returns fewer only at the end of input.
   std::streamsize xsgetn(char* text, std::streamsize size) override;
-  int_type underflow() override;
 
  private:
-  // Reads up to `size` characters into `text`; returns fewer only at the
-  // end of input.
-  std::size_t read(char* text, std::size_t size);
-
   int descriptor_;
+  read_function read_;
   bool ended_ = false;
-  char next_ = 0;  // the get area of underflow, one character
 };
 
 }  // namespace rowfreq

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <deque>
 #include <map>
 #include <sstream>
 #include <string>
 #include <system_error>
 
+#include "row_tally/fd_input.h"
 #include "tests/row_model.h"
 
 namespace {
@@ -145,6 +147,82 @@ TEST(RowTally, PassesOnAReadThatFailsMidway) {
   row_table table;
   try {
     tally_rows(stream, table, 2);
+    FAIL() << "a failed read went unnoticed";
+  } catch (const std::system_error& failure) {
+    EXPECT_EQ(failure.code(), std::errc::io_error);
+  }
+}
+
+// What the scripted read calls below do, one step per call: give `text`,
+// or, when `text` is empty, return `result` with errno set to `error`.
+struct read_step {
+  std::string text;
+  long result = 0;
+  int error = 0;
+};
+std::deque<read_step> read_script;
+std::size_t reads_made = 0;
+
+long scripted_read(int, char* text, std::size_t size) {
+  ++reads_made;
+  if (read_script.empty()) {
+    ADD_FAILURE() << "read again after the end of input";
+    return 0;
+  }
+  read_step& step = read_script.front();
+  if (step.text.empty()) {
+    const long result = step.result;
+    errno = step.error;
+    read_script.pop_front();
+    return result;
+  }
+  const std::size_t given = std::min(size, step.text.size());
+  step.text.copy(text, given);
+  step.text.erase(0, given);
+  if (step.text.empty()) {
+    read_script.pop_front();
+  }
+  return static_cast<long>(given);
+}
+
+// The characters an fd_input_buffer reading `script` gives to one sgetn of
+// `size` characters.
+std::string read_through(std::deque<read_step> script, std::streamsize size) {
+  read_script = std::move(script);
+  reads_made = 0;
+  rowfreq::fd_input_buffer buffer(0, scripted_read);
+  std::string text(static_cast<std::size_t>(size), '?');
+  text.resize(static_cast<std::size_t>(buffer.sgetn(text.data(), size)));
+  return text;
+}
+
+TEST(FdInput, GathersShortReadsUntilTheEndOfInput) {
+  const read_step end_of_input{"", 0, 0};
+  const read_step interrupted{"", -1, EINTR};
+  EXPECT_EQ(read_through({{"ab"}, {"cd"}, end_of_input}, 10), "abcd");
+  EXPECT_EQ(reads_made, 3u);
+  EXPECT_EQ(read_through({{"ab"}, interrupted, {"c"}, end_of_input}, 10), "abc");
+  // A full block needs no further read; a read larger than the block is
+  // taken in parts.
+  EXPECT_EQ(read_through({{"abcdef"}}, 4), "abcd");
+  EXPECT_EQ(reads_made, 1u);
+}
+
+TEST(FdInput, NeverReadsPastTheEndOfInput) {
+  read_script = {{"p\n"}, {"", 0, 0}, {"never read\n"}};
+  rowfreq::fd_input_buffer buffer(0, scripted_read);
+  std::istream stream(&buffer);
+  row_table table;
+  EXPECT_EQ(tally_rows(stream, table, 64), 1);
+  EXPECT_EQ(read_script.size(), 1u);
+  char c = 0;
+  EXPECT_EQ(buffer.sgetn(&c, 1), 0);
+  EXPECT_EQ(read_script.size(), 1u);
+}
+
+TEST(FdInput, ThrowsTheReasonOfAFailedRead) {
+  try {
+    read_through({{"ab"}, {"", -1, EIO}}, 10);
     FAIL() << "a failed read went unnoticed";
   } catch (const std::system_error& failure) {
     EXPECT_EQ(failure.code(), std::errc::io_error);
