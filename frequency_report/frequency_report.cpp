@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <map>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -11,17 +12,55 @@ namespace rowfreq {
 
 namespace {
 
-// Counts below this are tallied in a vector indexed by the count, the rest
-// in the ordered table: most distinct rows have small counts, and a vector
-// costs no tree lookup per row.
-constexpr std::int64_t small_count_limit = 4096;
+// A map from an occurrence count to a T. Most distinct rows have small
+// counts, so counts below small_limit index a vector, which costs no tree
+// lookup per row; the rest go to an ordered map.
+template <class T>
+class by_count {
+ public:
+  static constexpr std::int64_t small_limit = 4096;
 
-// One line of frequencies: `rows` distinct rows read `count` times each,
+  explicit by_count(T absent = T{}) : absent_(absent), small_(small_limit, absent) {}
+
+  // The value of `count` (at least 1), entered as `absent` if new.
+  T& operator[](std::int64_t count) {
+    return count < small_limit ? small_[static_cast<std::size_t>(count)]
+                               : large_.try_emplace(count, absent_).first->second;
+  }
+  // The value of `count`, or nullptr when none was entered.
+  T* find(std::int64_t count) {
+    if (count < small_limit) {
+      T& value = small_[static_cast<std::size_t>(count)];
+      return value == absent_ ? nullptr : &value;
+    }
+    const auto found = large_.find(count);
+    return found == large_.end() ? nullptr : &found->second;
+  }
+  // Calls visit(count, value) for every count entered, in ascending order.
+  template <class Visit>
+  void for_each(Visit visit) const {
+    for (std::int64_t count = 1; count < small_limit; ++count) {
+      if (small_[static_cast<std::size_t>(count)] != absent_) {
+        visit(count, small_[static_cast<std::size_t>(count)]);
+      }
+    }
+    for (const auto& [count, value] : large_) {
+      visit(count, value);
+    }
+  }
+
+ private:
+  T absent_;
+  std::vector<T> small_;
+  std::map<std::int64_t, T> large_;
+};
+
+// One line of frequencies: `distinct_rows` rows read `count` times each,
 // listed when they hold fewer rows read than half the row total (rounded
 // down). The product never exceeds the row total, so it cannot overflow.
 struct group {
   std::int64_t count;
-  std::int64_t rows;
+  std::int64_t distinct_rows;
   bool listed;
 };
 
@@ -29,16 +68,16 @@ std::vector<group> groups_of(const frequency_table& frequencies, std::int64_t ro
   const std::int64_t threshold = row_total / 2;
   std::vector<group> groups;
   groups.reserve(frequencies.size());
-  for (const auto& [count, rows] : frequencies) {
-    groups.push_back({count, rows, rows * count < threshold});
+  for (const auto& [count, distinct_rows] : frequencies) {
+    groups.push_back({count, distinct_rows, distinct_rows * count < threshold});
   }
   return groups;
 }
 
 // A listed row and 8 of its bytes, from some depth on, as a big-endian
 // number, zero-padded past the row's end: comparing those numbers orders
-// rows alike before that depth as their bytes do. Rows hold no NUL, so the
-// padding never ties a row with a longer one.
+// rows alike before that depth as their bytes do, except that the padding
+// ties a row with the same row followed by NULs.
 struct listed_row {
   std::uint64_t key = 0;
   std::string_view row;
@@ -52,19 +91,26 @@ std::uint64_t key_at(std::string_view row, std::size_t depth) {
   return key;
 }
 
-// Sorts [first, last), rows alike in their first `depth` bytes, in byte
-// order: by their next 8 bytes, then each run alike in those by the 8
+// Sorts [first, last), distinct rows alike in their first `depth` bytes, in
+// byte order: by their next 8 bytes, then each run alike in those by the 8
 // after, and so on. Comparisons read the keys beside the rows, not the row
 // text, which would cost a cache miss and a memcmp each; log lines often
-// share their first 8 bytes, or many more.
+// share their first 8 bytes, or many more. Once `depth` is past the end of
+// every row, the rows can differ only in trailing NULs, so the shorter comes
+// first; the depth never passes the longest row, so the recursion ends.
 void sort_rows(listed_row* first, listed_row* last, std::size_t depth) {
+  std::size_t longest = 0;
   for (listed_row* r = first; r != last; ++r) {
     r->key = key_at(r->row, depth);
+    longest = std::max(longest, r->row.size());
+  }
+  if (longest <= depth) {
+    std::sort(first, last,
+              [](const listed_row& a, const listed_row& b) { return a.row.size() < b.row.size(); });
+    return;
   }
   const auto by_key = [](const listed_row& a, const listed_row& b) { return a.key < b.key; };
   std::sort(first, last, by_key);
-  // Rows alike in these 8 bytes too reach further: two distinct rows
-  // cannot both end within them.
   for (listed_row* run = first; run != last;) {
     listed_row* run_end = std::upper_bound(run, last, *run, by_key);
     if (run_end - run > 1) {
@@ -74,60 +120,35 @@ void sort_rows(listed_row* first, listed_row* last, std::size_t depth) {
   }
 }
 
-// Where each listed group's rows go in the listing: by count, the group's
-// next free place. Groups follow each other in ascending order of count.
-class listing_places {
- public:
-  static constexpr std::size_t not_listed = SIZE_MAX;
-
-  explicit listing_places(const std::vector<group>& groups)
-      : small_(small_count_limit, not_listed) {
-    for (const group& g : groups) {
-      if (g.listed) {
-        (g.count < small_count_limit ? small_[g.count] : large_[g.count]) = total_;
-        total_ += static_cast<std::size_t>(g.rows);
-      }
-    }
-  }
-  // The number of rows listed in all.
-  std::size_t total() const { return total_; }
-  // Returns the place of the next row read `count` times, or nullptr when
-  // its group is not listed.
-  std::size_t* next(std::int64_t count) {
-    if (count < small_count_limit) {
-      std::size_t& place = small_[count];
-      return place == not_listed ? nullptr : &place;
-    }
-    const auto found = large_.find(count);
-    return found == large_.end() ? nullptr : &found->second;
-  }
-
- private:
-  std::vector<std::size_t> small_;
-  std::map<std::int64_t, std::size_t> large_;
-  std::size_t total_ = 0;
-};
-
 // Returns the rows of every listed group, gathered in one pass over the
 // table: the groups in ascending order of count, the rows of each in
 // ascending byte order.
 std::vector<listed_row> gather_listed_rows(const row_table& table,
                                            const std::vector<group>& groups) {
-  listing_places places(groups);
-  std::vector<listed_row> listed(places.total());
+  // By count, the next free place of a listed group's rows in the listing.
+  constexpr std::size_t not_listed = SIZE_MAX;
+  by_count<std::size_t> next_place(not_listed);
+  std::size_t listed_rows = 0;
+  for (const group& g : groups) {
+    if (g.listed) {
+      next_place[g.count] = listed_rows;
+      listed_rows += static_cast<std::size_t>(g.distinct_rows);
+    }
+  }
+  std::vector<listed_row> listed(listed_rows);
   if (listed.empty()) {
     return listed;
   }
   table.for_each([&](std::string_view row, std::int64_t count) {
-    if (std::size_t* place = places.next(count)) {
+    if (std::size_t* place = next_place.find(count)) {
       listed[(*place)++].row = row;
     }
   });
   auto group_begin = listed.begin();
   for (const group& g : groups) {
     if (g.listed) {
-      sort_rows(&*group_begin, &*group_begin + g.rows, 0);
-      group_begin += g.rows;
+      sort_rows(&*group_begin, &*group_begin + g.distinct_rows, 0);
+      group_begin += g.distinct_rows;
     }
   }
   return listed;
@@ -173,7 +194,7 @@ void write_total_line(std::ostream& output, std::int64_t row_total) {
 
 void write_frequency_line(std::ostream& output, const group& g) {
   write_line(output, report_line()
-                         .put(g.rows)
+                         .put(g.distinct_rows)
                          .put(" rows appear ")
                          .put(g.count)
                          .put(g.listed ? " times:\n" : " times\n")
@@ -183,22 +204,12 @@ void write_frequency_line(std::ostream& output, const group& g) {
 }  // namespace
 
 frequency_table build_frequency_table(const row_table& table) {
-  std::vector<std::int64_t> small_counts(small_count_limit);
+  by_count<std::int64_t> distinct_rows;
+  table.for_each([&](std::string_view, std::int64_t count) { ++distinct_rows[count]; });
   frequency_table frequencies;
-  table.for_each([&](std::string_view, std::int64_t count) {
-    if (count < small_count_limit) {
-      ++small_counts[count];
-    } else {
-      ++frequencies[count];
-    }
+  distinct_rows.for_each([&](std::int64_t count, std::int64_t distinct) {
+    frequencies.emplace_hint(frequencies.end(), count, distinct);
   });
-  // Every small count goes right before the first large one.
-  const auto first_large = frequencies.begin();
-  for (std::int64_t count = 1; count < small_count_limit; ++count) {
-    if (small_counts[count] != 0) {
-      frequencies.emplace_hint(first_large, count, small_counts[count]);
-    }
-  }
   return frequencies;
 }
 
@@ -210,8 +221,8 @@ void write_report(std::ostream& output, const row_table& table, std::int64_t row
   auto next_listed = listed.begin();
   for (const group& g : groups) {
     write_frequency_line(output, g);
-    for (const auto group_end = next_listed + (g.listed ? g.rows : 0); next_listed != group_end;
-         ++next_listed) {
+    for (const auto group_end = next_listed + (g.listed ? g.distinct_rows : 0);
+         next_listed != group_end; ++next_listed) {
       write_line(output, report_line().put(next_listed->row).put("\n").text());
     }
   }

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <deque>
+#include <map>
 #include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "frequency_report/fd_output.h"
 #include "row_tally/row_tally.h"
+#include "tests/row_model.h"
 
 namespace {
 
@@ -21,10 +25,11 @@ std::string report_of(const row_table& table, std::int64_t row_total) {
   return output.str();
 }
 
-std::string report_of(const std::string& input) {
+std::string report_of(const std::string& input,
+                      std::size_t block_size = rowfreq::default_block_size) {
   std::istringstream stream(input);
   row_table table;
-  const std::int64_t row_total = rowfreq::tally_rows(stream, table);
+  const std::int64_t row_total = rowfreq::tally_rows(stream, table, block_size);
   return report_of(table, row_total);
 }
 
@@ -166,6 +171,143 @@ TEST(FrequencyReport, StopsAtTheFirstFailedWrite) {
     EXPECT_EQ(buffer.flushed.size(), 2u);
     EXPECT_EQ(buffer.failed_attempts, 1u);
   }
+}
+
+TEST(FrequencyReport, TellsApartRowsThatDifferInOneByte) {
+  // Rows of every length around the hash's word sizes and the longest row,
+  // each beside rows that differ from it in one byte, at every position:
+  // rows mistaken for one another, or misordered, change the report. One
+  // row read more often than all of them together gets them listed.
+  std::string input;
+  for (std::size_t length = 0; length <= 101; length = length == 17 ? 95 : length + 1) {
+    const std::string row(length, 'm');
+    input += row + "\n";
+    for (std::size_t i = 0; i < length; ++i) {
+      for (const char other : {'l', 'n'}) {
+        std::string variant = row;
+        variant[i] = other;
+        input += variant + "\n";
+      }
+    }
+  }
+  input += repeated("often\n", 2000);
+  const std::string expected = model_report(input);
+  for (const std::size_t block_size : {1, 2, 3, 7, 64 * 1024}) {
+    SCOPED_TRACE(testing::Message() << "blocks of " << block_size);
+    EXPECT_EQ(report_of(input, block_size), expected);
+  }
+}
+
+TEST(FrequencyReport, ListsAnyBytesInByteOrder) {
+  // Each case's rows are read once, with one row read more often than all
+  // of them together, which gets them listed.
+  const std::string p96(96, 'p');
+  const struct {
+    const char* name;
+    std::vector<std::string> rows;
+  } cases[] = {
+      {"rows that differ only after a NUL",
+       {"a", "a\0"s, "a\0b"s, "a\0\0"s, "\0"s, "", "\0\0"s, "b"}},
+      {"rows alike in their first 8 bytes",
+       {"abcdefgh", "abcdefgha", "abcdefgh\0"s, "abcdefgh\xff", "abcdefgh\0\x01"s, "abcdefg"}},
+      {"rows alike in their first 16 bytes",
+       {"0123456789abcdef", "0123456789abcdefx", "0123456789abcdef\0"s, "0123456789abcdeg"}},
+      {"rows alike in their first 96 bytes",
+       {p96, p96 + "a", p96 + "\0"s, p96 + "\0\0"s, p96 + "\0\0\0"s, p96 + "zzz", p96 + "\x80"}},
+      {"rows that begin others", {"p", "pq", "pqr", "pqrs", "pqrstuvwxyz", "pqrstuvwx"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    row_table table;
+    std::map<std::string, std::int64_t> counts;
+    for (const std::string& row : c.rows) {
+      table.add(row);
+      counts[row] = 1;
+    }
+    const auto others = static_cast<std::int64_t>(c.rows.size());
+    table.add("~often", others + 1);
+    counts["~often"] = others + 1;
+    EXPECT_EQ(report_of(table, 2 * others + 1), model_report(counts));
+  }
+  // Rows that once sent the sort into endless recursion.
+  const row_table table = {{"a", 1}, {"a\0"s, 1}, {"z", 10}};
+  EXPECT_EQ(report_of(table, 12),
+            "12rows in total:\n2 rows appear 1 times:\na\na\0\n"s + "1 rows appear 10 times\n");
+}
+
+TEST(FrequencyReport, CountsEitherSideOfTheSmallCountLimit) {
+  const row_table table = {{"a", 4095}, {"b", 4096}, {"c", 4096},
+                           {"d", 4097}, {"e", 4095}, {"z", 100'000}};
+  EXPECT_EQ(rowfreq::build_frequency_table(table),
+            (rowfreq::frequency_table{{4095, 2}, {4096, 2}, {4097, 1}, {100'000, 1}}));
+  EXPECT_EQ(report_of(table, 124'479),
+            "124479rows in total:\n2 rows appear 4095 times:\na\ne\n2 rows appear 4096 times:\n"
+            "b\nc\n1 rows appear 4097 times:\nd\n1 rows appear 100000 times\n");
+}
+
+TEST(FrequencyReport, MatchesTheModelOnManyDistinctRows) {
+  // 120,000 distinct rows of many lengths, read 1 to 3 times in a scrambled
+  // order, outgrow the cache-sized table: its lookups are then batched and
+  // fetched ahead.
+  std::string input;
+  for (std::uint64_t i = 0; i < 360'000; ++i) {
+    const std::uint64_t n = i * 2'654'435'761 % 120'000;
+    input += std::to_string(n) + std::string(n % 90, 'x') + "\n";
+    if (i % 3 == 0) {
+      input += "often\n";
+    }
+  }
+  EXPECT_EQ(report_of(input), model_report(input));
+}
+
+// What the scripted write calls below do, one step per call: write up to
+// `written` characters (-1: fail with errno set to `error`).
+struct write_step {
+  long written;
+  int error = 0;
+};
+std::deque<write_step> write_script;
+std::string written_text;
+
+long scripted_write(int, const char* text, std::size_t size) {
+  if (write_script.empty()) {
+    written_text.append(text, size);
+    return static_cast<long>(size);
+  }
+  const write_step step = write_script.front();
+  write_script.pop_front();
+  if (step.written < 0) {
+    errno = step.error;
+    return -1;
+  }
+  const std::size_t taken = std::min(size, static_cast<std::size_t>(step.written));
+  written_text.append(text, taken);
+  return static_cast<long>(taken);
+}
+
+// Writes `text` through an fd_output_buffer whose writes follow `script`;
+// returns the error it throws, if any.
+std::error_code write_through(std::deque<write_step> script, const std::string& text) {
+  write_script = std::move(script);
+  written_text.clear();
+  rowfreq::fd_output_buffer buffer(1, scripted_write);
+  try {
+    EXPECT_EQ(buffer.sputn(text.data(), static_cast<std::streamsize>(text.size())),
+              static_cast<std::streamsize>(text.size()));
+  } catch (const std::system_error& failure) {
+    return failure.code();
+  }
+  return {};
+}
+
+TEST(FdOutput, WritesEverythingOrFails) {
+  EXPECT_EQ(write_through({{2}, {-1, EINTR}, {1}}, "abcdef"), std::error_code());
+  EXPECT_EQ(written_text, "abcdef");
+  EXPECT_EQ(write_through({{2}, {-1, ENOSPC}}, "abcdef"), std::errc::no_space_on_device);
+  EXPECT_EQ(written_text, "ab");
+  // A write that writes nothing, and says nothing, would be tried for ever.
+  EXPECT_EQ(write_through({{2}, {0}}, "abcdef"), std::errc::io_error);
+  EXPECT_EQ(written_text, "ab");
 }
 
 }  // namespace
