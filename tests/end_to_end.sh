@@ -23,14 +23,19 @@ on_platform() {
   if $windows; then printf '%s' "$2"; else printf '%s' "$1"; fi
 }
 
-# Every case runs "$rowfreq": the program itself, or a launcher that runs it
-# under the emulator.
-rowfreq=$program
-if [ -n "${ROWFREQ_EMULATOR:-}" ]; then
-  rowfreq=$scratch/rowfreq
-  printf '#!/bin/sh\nexec %s "%s" "$@"\n' "$ROWFREQ_EMULATOR" "$program" >"$rowfreq"
-  chmod +x "$rowfreq"
-fi
+# Prints the command that runs PROGRAM: the program itself, or a launcher,
+# written as SCRATCH/NAME, that runs it under the emulator.
+launcher() {
+  if [ -z "${ROWFREQ_EMULATOR:-}" ]; then
+    printf '%s' "$1"
+    return
+  fi
+  printf '#!/bin/sh\nexec %s "%s" "$@"\n' "$ROWFREQ_EMULATOR" "$1" >"$scratch/$2"
+  chmod +x "$scratch/$2"
+  printf '%s' "$scratch/$2"
+}
+# Every case runs "$rowfreq".
+rowfreq=$(launcher "$program" rowfreq)
 export rowfreq
 
 # Copies a report from standard input to standard output with the line ends
@@ -212,6 +217,13 @@ check "standard output full: one message" 1 "rowfreq: write error: No space left
   "$scratch/empty" '"$rowfreq" <'"$scratch/many-listed"' >/dev/full'
 check "standard output closed" 1 "rowfreq: write error: Bad file descriptor" "$scratch/empty" \
   '"$rowfreq" <'"$scratch/worked"' >&-'
+if [ -n "${ROWFREQ_SMALL_CEILING:-}" ]; then
+  small_ceiling=$(launcher "$(realpath "$ROWFREQ_SMALL_CEILING")" small-ceiling)
+  check "more distinct rows than the table holds: no report" 1 "rowfreq: too many distinct rows" \
+    "$scratch/empty" "seq 1 100000 | \"$small_ceiling\""
+else
+  skip "more distinct rows than the table holds" "ROWFREQ_SMALL_CEILING is not set; ctest sets it"
+fi
 
 # A pipe whose reader is gone before the first write. The status is printed:
 # -13 is death by SIGPIPE. Windows has no SIGPIPE: its C runtime fails the
