@@ -41,6 +41,11 @@ constexpr std::uint64_t max_place = 0xFFFF'FFFF;
 #endif
 
 static_assert(max_row_length <= 0xFF, "a row's length must fit the byte that holds it");
+// The places run out before the slots do: an entry takes 2 units at least,
+// so there are at most max_place / 2 entries, and a table of 2^32 slots,
+// the most a 32-bit tag can index, grows only past three quarters of that.
+static_assert(max_place / 2 <= (std::uint64_t{1} << 32) / 4 * 3,
+              "the slots must never need to outgrow what a tag can index");
 
 std::uint64_t load_word(const char* bytes) {
   std::uint64_t word;
@@ -292,9 +297,6 @@ std::uint64_t row_table::store(std::string_view row, std::int64_t count, std::ui
 }
 
 void row_table::grow() {
-  if (index_shift_ == 0) {
-    throw std::length_error("too many distinct rows");
-  }
   const std::size_t old_size = slot_mask_ + 1;
   const std::unique_ptr<std::uint64_t[]> old =
       std::exchange(slots_, std::make_unique<std::uint64_t[]>(old_size * 2));
