@@ -1,7 +1,8 @@
 // Writes one of the benchmark inputs to standard output, the same bytes on
 // every machine: a fixed seed, and no library distribution whose output
 // could differ between standard libraries.
-// Usage: make_input low|zipf|distinct|huge-group|long-lines|crafted|crafted-random
+// Usage: make_input low|zipf|distinct|huge-group|long-lines|crafted|crafted-random|
+//                   crafted-length|crafted-length-random
 //        make_input distinct-many [ROWS]
 #include <algorithm>
 #include <array>
@@ -227,6 +228,51 @@ void crafted_random() {
   put_shuffled(rows);
 }
 
+// Rows of 24 to 32 bytes in classes of nine that a hash mixing the row's
+// length only into one of its words (state = secret ^ length, then xored
+// with a word) maps to one value whatever its secret: random letters x and
+// y, then for each length L the row x, y with L xored into its first byte,
+// and L - 16 letters 'a', whose overlapping loads are alike for every L.
+// Xoring 24 to 32 into a lower-case letter never gives a NUL or a newline.
+constexpr std::uint32_t length_classes = 30'000;  // 270,000 rows
+
+std::string with_length_in_first_byte(std::string word, std::size_t length) {
+  word[0] = static_cast<char>(word[0] ^ length);
+  return word;
+}
+
+std::vector<std::string> length_class_heads() {
+  std::vector<std::string> heads;
+  for (std::uint32_t i = 0; i < length_classes; ++i) {
+    heads.push_back(random_letters(8));
+  }
+  return heads;
+}
+
+// (h) 270,000 distinct rows in 30,000 such classes of nine.
+void crafted_length() {
+  std::vector<std::string> rows;
+  for (const std::string& x : length_class_heads()) {
+    const std::string y = random_letters(8);
+    for (std::size_t length = 24; length <= 32; ++length) {
+      rows.push_back(x + with_length_in_first_byte(y, length) + std::string(length - 16, 'a'));
+    }
+  }
+  put_shuffled(rows);
+}
+
+// (i) Rows of the same shape as (h): the same first words and lengths, the
+// second word drawn at random for each row.
+void crafted_length_random() {
+  std::vector<std::string> rows;
+  for (const std::string& x : length_class_heads()) {
+    for (std::size_t length = 24; length <= 32; ++length) {
+      rows.push_back(x + random_letters(8) + std::string(length - 16, 'a'));
+    }
+  }
+  put_shuffled(rows);
+}
+
 // A bijection of 64-bit numbers that scatters consecutive ones (the
 // finalizer of splitmix64: each step can be undone).
 std::uint64_t scatter(std::uint64_t n) {
@@ -262,11 +308,16 @@ int main(int argc, char** argv) {
     crafted();
   } else if (kind == "crafted-random") {
     crafted_random();
+  } else if (kind == "crafted-length") {
+    crafted_length();
+  } else if (kind == "crafted-length-random") {
+    crafted_length_random();
   } else if (kind == "distinct-many") {
     distinct_many(argc > 2 ? std::stoull(argv[2]) : 100'000'000);
   } else {
     std::fputs(
-        "usage: make_input low|zipf|distinct|huge-group|long-lines|crafted|crafted-random\n"
+        "usage: make_input low|zipf|distinct|huge-group|long-lines|crafted|crafted-random|\n"
+        "                  crafted-length|crafted-length-random\n"
         "       make_input distinct-many [ROWS]\n",
         stderr);
     return 2;

@@ -127,7 +127,7 @@ std::vector<std::string> rotate_multiply_family() {
 // one value whatever its secret: `x`, then `y` with the length xored into
 // its first byte, then L - 16 letters 'a', whose overlapping loads are
 // alike for every L.
-std::vector<std::string> length_family(const std::string& x, std::string y) {
+std::vector<std::string> length_family(const std::string& x, const std::string& y) {
   std::vector<std::string> family;
   for (std::size_t length = 24; length <= 32; ++length) {
     std::string word = y;
