@@ -127,7 +127,7 @@ def check(example, expected, rowfreq):
     if example.shown_output is not None and example.shown_output != expected:
         return failure(example, "the output shown below the command is not its expected report")
     if re.search(r"(^|\|)\s*pv\b", example.command) and not shutil.which("pv"):
-        print(f"SKIP {example.source}: pv is not installed\n  command: {example.command}")
+        print(f"SKIPPED: {example.source} (pv is not installed)\n  command: {example.command}")
         return 0
     result = run(example.command, example.cwd, rowfreq)
     if result.returncode != 0 or result.stdout != expected.encode():
