@@ -2,7 +2,8 @@
 #
 #   cmake -S . -B build-windows --toolchain cmake/mingw-w64-x86_64.cmake
 #
-# rowfreq.exe is linked statically, so it needs no DLL beside it. When Wine is
+# rowfreq.exe is linked statically, so it needs no DLL beyond those Windows
+# itself ships (KERNEL32.dll and msvcrt.dll). When Wine is
 # installed (Debian: wine64), ctest runs the built programs under it, in a
 # Wine prefix of the build directory's own, without Wine's debug chatter.
 set(CMAKE_SYSTEM_NAME Windows)
