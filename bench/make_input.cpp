@@ -2,7 +2,7 @@
 // every machine: a fixed seed, and no library distribution whose output
 // could differ between standard libraries.
 // Usage: make_input low|zipf|distinct|huge-group|long-lines|crafted|crafted-random|
-//                   crafted-length|crafted-length-random
+//                   crafted-length|crafted-length-random|singletons
 //        make_input distinct-many [ROWS]
 #include <algorithm>
 #include <array>
@@ -114,6 +114,23 @@ void long_lines() {
       line += static_cast<char>('a' + (line.size() * 31 + key) % 26);
     }
     put_line(line);
+  }
+}
+
+// (j) 1,000,000 rows of 7 bytes read once each, one listed group of a
+// million, and one row read 1,100,000 times, shuffled: most of the report's
+// work is listing.
+void singletons() {
+  std::vector<std::uint32_t> rows;
+  for (std::uint32_t n = 0; n < 1'000'000; ++n) {
+    rows.push_back(n);
+  }
+  rows.insert(rows.end(), 1'100'000, 1'000'000);
+  shuffle(rows);
+  char row[16];
+  for (const std::uint32_t n : rows) {
+    std::snprintf(row, sizeof row, "s%06u", n);
+    put_line(n < 1'000'000 ? row : "common");
   }
 }
 
@@ -308,6 +325,8 @@ int main(int argc, char** argv) {
     crafted();
   } else if (kind == "crafted-random") {
     crafted_random();
+  } else if (kind == "singletons") {
+    singletons();
   } else if (kind == "crafted-length") {
     crafted_length();
   } else if (kind == "crafted-length-random") {
@@ -317,7 +336,7 @@ int main(int argc, char** argv) {
   } else {
     std::fputs(
         "usage: make_input low|zipf|distinct|huge-group|long-lines|crafted|crafted-random|\n"
-        "                  crafted-length|crafted-length-random\n"
+        "                  crafted-length|crafted-length-random|singletons\n"
         "       make_input distinct-many [ROWS]\n",
         stderr);
     return 2;
