@@ -30,22 +30,22 @@ constexpr std::size_t units_per_chunk = chunk_bytes / unit_bytes;
 // prefetching.
 constexpr std::size_t cache_sized_slots = std::size_t{1} << 16;
 
-// An entry's place in the chunks is its number of 8-byte units from the
-// start of the first chunk, plus 1 so that no slot in use is 0. It fills
-// the low 32 bits of a slot. A test build lowers the ceiling, so that a
+// A slot holds an entry's place in its low 40 bits and a tag of 24 bits of
+// the row's hash above them; 0 marks an empty slot. The place is the
+// entry's number of 8-byte units from the start of the first chunk, plus 1
+// so that no slot in use is 0: 8 TiB of entries, more than any machine that
+// runs rowfreq has memory for. A test build lowers the ceiling, so that a
 // small input reaches it.
+constexpr int place_bits = 40;
+constexpr std::uint64_t place_mask = (std::uint64_t{1} << place_bits) - 1;
+constexpr std::uint64_t tag_mask = (std::uint64_t{1} << (64 - place_bits)) - 1;
 #ifdef ROWFREQ_TEST_MAX_PLACE
 constexpr std::uint64_t max_place = ROWFREQ_TEST_MAX_PLACE;
 #else
-constexpr std::uint64_t max_place = 0xFFFF'FFFF;
+constexpr std::uint64_t max_place = place_mask;
 #endif
 
 static_assert(max_row_length <= 0xFF, "a row's length must fit the byte that holds it");
-// The places run out before the slots do: an entry takes 2 units at least,
-// so there are at most max_place / 2 entries, and a table of 2^32 slots,
-// the most a 32-bit tag can index, grows only past three quarters of that.
-static_assert(max_place / 2 <= (std::uint64_t{1} << 32) / 4 * 3,
-              "the slots must never need to outgrow what a tag can index");
 
 std::uint64_t load_word(const char* bytes) {
   std::uint64_t word;
@@ -177,15 +177,15 @@ std::uint64_t draw_seed(std::uint64_t (*entropy)()) {
 row_table::row_table() : row_table(draw_seed()) {}
 
 row_table::row_table(std::uint64_t seed, std::size_t slots, int hash_bits) {
-  if (slots < 2 || (slots & (slots - 1)) != 0 || hash_bits < 1 || hash_bits > 32) {
+  if (slots < 2 || (slots & (slots - 1)) != 0 || hash_bits < 1 || hash_bits > 64) {
     throw std::invalid_argument(
         "row_table: slots must be a power of two of at least 2, "
-        "hash bits from 1 to 32");
+        "hash bits from 1 to 64");
   }
-  tag_mask_ = ~std::uint32_t{0} << (32 - hash_bits);
+  hash_mask_ = ~std::uint64_t{0} << (64 - hash_bits);
   slots_ = std::make_unique<std::uint64_t[]>(slots);
   slot_mask_ = slots - 1;
-  index_shift_ = 32 - bits_of(slots);
+  index_shift_ = 64 - bits_of(slots);
   word_key_ = next_mixed(seed);
   const std::uint64_t length_secret = next_mixed(seed);
   const std::uint64_t spread = next_mixed(seed) | 1;
@@ -202,7 +202,7 @@ row_table::row_table(std::initializer_list<std::pair<std::string_view, std::int6
 }
 
 std::uint64_t row_table::hash(std::string_view row) const {
-  return keyed_hash(length_keys_, word_key_, row);
+  return keyed_hash(length_keys_, word_key_, row) & hash_mask_;
 }
 
 void row_table::add(std::string_view row, std::int64_t times) {
@@ -221,14 +221,14 @@ void row_table::add_each(std::span<const std::string_view> rows) {
   // costs instructions.
   if (slot_mask_ < cache_sized_slots) {
     for (const std::string_view row : rows) {
-      add(row, keyed_hash(length_keys_, word_key_, row), 1);
+      add(row, keyed_hash(length_keys_, word_key_, row) & hash_mask_, 1);
     }
     return;
   }
   constexpr std::size_t distance = 16;  // rows between a slot's prefetch and its use
   std::uint64_t hashes[max_batch];
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    hashes[i] = keyed_hash(length_keys_, word_key_, rows[i]);
+    hashes[i] = keyed_hash(length_keys_, word_key_, rows[i]) & hash_mask_;
   }
   for (std::size_t i = 0; i < std::min(rows.size(), distance); ++i) {
     prefetch_slot(hashes[i]);
@@ -242,22 +242,18 @@ void row_table::add_each(std::span<const std::string_view> rows) {
 }
 
 void row_table::prefetch_slot(std::uint64_t hash) const {
-  prefetch(&slots_[home_of(tag_of(hash))]);
-}
-
-std::uint32_t row_table::tag_of(std::uint64_t hash) const {
-  return static_cast<std::uint32_t>(hash >> 32) & tag_mask_;
+  prefetch(&slots_[home_of(hash)]);
 }
 
 std::byte* row_table::entry_at(std::uint64_t slot) const {
-  const std::size_t place = (slot & max_place) - 1;
+  const std::size_t place = (slot & place_mask) - 1;
   return chunks_[place / units_per_chunk].bytes.get() + place % units_per_chunk * unit_bytes;
 }
 
 [[gnu::always_inline]] inline void row_table::add(std::string_view row, std::uint64_t hash,
                                                   std::int64_t times) {
-  const std::uint32_t tag = tag_of(hash);
-  for (std::size_t i = home_of(tag);; i = (i + 1) & slot_mask_) {
+  const std::uint64_t tag = (hash & tag_mask) << place_bits;
+  for (std::size_t i = home_of(hash);; i = (i + 1) & slot_mask_) {
     const std::uint64_t slot = slots_[i];
     if (slot == 0) {
       slots_[i] = store(row, times, tag);
@@ -267,7 +263,7 @@ std::byte* row_table::entry_at(std::uint64_t slot) const {
       }
       return;
     }
-    if (slot >> 32 == tag) {
+    if ((slot & ~place_mask) == tag) {
       std::byte* entry = entry_at(slot);
       if (same_text(text_of(entry), row)) {
         const std::int64_t count = count_of(entry) + times;
@@ -278,7 +274,7 @@ std::byte* row_table::entry_at(std::uint64_t slot) const {
   }
 }
 
-std::uint64_t row_table::store(std::string_view row, std::int64_t count, std::uint32_t tag) {
+std::uint64_t row_table::store(std::string_view row, std::int64_t count, std::uint64_t tag) {
   const std::size_t size = entry_size(row.size());
   if (chunks_.empty() || chunks_.back().used + size > chunk_bytes) {
     if ((chunks_.size() + 1) * units_per_chunk > max_place) {
@@ -293,24 +289,45 @@ std::uint64_t row_table::store(std::string_view row, std::int64_t count, std::ui
   std::memcpy(entry + text_offset, row.data(), row.size());
   const std::size_t place = (chunks_.size() - 1) * units_per_chunk + last.used / unit_bytes + 1;
   last.used += size;
-  return std::uint64_t{tag} << 32 | place;
+  return tag | place;
 }
 
+// The slots keep too few bits of a row's hash to place it in a larger table,
+// so growing hashes every row again, reading the entries in order. Their
+// slots are scattered over the new table: they are fetched a batch ahead,
+// so that the cache misses overlap.
 void row_table::grow() {
-  const std::size_t old_size = slot_mask_ + 1;
-  const std::unique_ptr<std::uint64_t[]> old =
-      std::exchange(slots_, std::make_unique<std::uint64_t[]>(old_size * 2));
-  slot_mask_ = old_size * 2 - 1;
+  slots_ = std::make_unique<std::uint64_t[]>((slot_mask_ + 1) * 2);
+  slot_mask_ = slot_mask_ * 2 + 1;
   --index_shift_;
-  for (std::size_t j = 0; j < old_size; ++j) {
-    if (const std::uint64_t slot = old[j]; slot != 0) {
-      std::size_t i = home_of(static_cast<std::uint32_t>(slot >> 32));
+  constexpr std::size_t batch = 64;
+  std::uint64_t hashes[batch], places[batch];
+  std::size_t batched = 0;
+  const auto insert_batch = [&] {
+    for (std::size_t k = 0; k < batched; ++k) {
+      std::size_t i = home_of(hashes[k]);
       while (slots_[i] != 0) {
         i = (i + 1) & slot_mask_;
       }
-      slots_[i] = slot;
+      slots_[i] = (hashes[k] & tag_mask) << place_bits | places[k];
     }
+    batched = 0;
+  };
+  std::uint64_t chunk_place = 1;
+  for (const chunk& c : chunks_) {
+    for (std::size_t offset = 0; offset < c.used;) {
+      const std::string_view row = text_of(c.bytes.get() + offset);
+      hashes[batched] = keyed_hash(length_keys_, word_key_, row) & hash_mask_;
+      places[batched] = chunk_place + offset / unit_bytes;
+      prefetch_slot(hashes[batched]);
+      if (++batched == batch) {
+        insert_batch();
+      }
+      offset += entry_size(row.size());
+    }
+    chunk_place += units_per_chunk;
   }
+  insert_batch();
 }
 
 }  // namespace rowfreq

@@ -32,13 +32,15 @@ std::uint64_t draw_seed(std::uint64_t (*entropy)() = nullptr);
 // build the report) reads memory in order.
 //
 // Slots. Rows are found through an open-addressing table of 8-byte slots
-// with linear probing: each holds the top 32 bits of the row's hash (its
-// tag) and the place of its entry. Eight slots share a cache line, and an
-// entry is read only when its tag matches, so a lookup usually costs one
-// cache miss for the slot and one for the entry. The slot index is taken
-// from the tag too, so growing the table moves slots without reading any
-// row. The table doubles before it is more than three quarters full, or a
-// quarter while it fits in the processor's cache.
+// with linear probing, indexed by the top bits of the row's hash: each
+// holds the place of its entry (40 bits, in 8-byte units: 8 TiB of entries)
+// and 24 low bits of the hash (its tag), which no slot index uses, so they
+// tell apart rows whose slots meet however large the table. Eight slots
+// share a cache line, and an entry is read only when its tag matches, so a
+// lookup usually costs one cache miss for the slot and one for the entry.
+// The table doubles before it is more than three quarters full, or a
+// quarter while it fits in the processor's cache; it then hashes every row
+// again, reading the entries in order.
 //
 // Hash. The row's length selects a key made from the secret by a multiply;
 // then each 16 bytes of the row, as two words, go through a 64x64->128-bit
@@ -70,9 +72,9 @@ class row_table {
   // An empty table whose secret comes from `seed`, so that a test or a fuzz
   // run can be repeated exactly. Tests may also give it `slots` slots at
   // first (a power of two, at least 2) and a hash cut to its top
-  // `hash_bits` bits (1 to 32), so that rows share tags and probe runs
+  // `hash_bits` bits (1 to 64), so that rows share tags and probe runs
   // grow long; other values throw std::invalid_argument.
-  explicit row_table(std::uint64_t seed, std::size_t slots = default_slots, int hash_bits = 32);
+  explicit row_table(std::uint64_t seed, std::size_t slots = default_slots, int hash_bits = 64);
   // A table holding `rows` with their counts.
   row_table(std::initializer_list<std::pair<std::string_view, std::int64_t>> rows);
   row_table(const row_table&) = delete;
@@ -132,20 +134,19 @@ class row_table {
   // begins its search.
   void prefetch_slot(std::uint64_t hash) const;
   void add(std::string_view row, std::uint64_t hash, std::int64_t times);
-  std::uint32_t tag_of(std::uint64_t hash) const;
-  std::size_t home_of(std::uint32_t tag) const { return tag >> index_shift_; }
+  std::size_t home_of(std::uint64_t hash) const { return hash >> index_shift_; }
   std::byte* entry_at(std::uint64_t slot) const;
   // Copies a new row into the chunks; returns the slot that refers to it.
-  std::uint64_t store(std::string_view row, std::int64_t count, std::uint32_t tag);
+  std::uint64_t store(std::string_view row, std::int64_t count, std::uint64_t tag);
   void grow();
 
   // The secret: a key per row length and one for the row's words.
   std::uint64_t length_keys_[max_row_length + 1];
   std::uint64_t word_key_;
-  std::uint32_t tag_mask_ = ~std::uint32_t{0};
+  std::uint64_t hash_mask_ = ~std::uint64_t{0};
   std::unique_ptr<std::uint64_t[]> slots_;  // 0 marks an empty slot
   std::size_t slot_mask_;                   // number of slots - 1
-  int index_shift_;                         // 32 - log2(number of slots)
+  int index_shift_;                         // 64 - log2(number of slots)
   std::size_t size_ = 0;
   std::vector<chunk> chunks_;
 };
