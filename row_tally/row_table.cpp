@@ -30,20 +30,25 @@ constexpr std::size_t units_per_chunk = chunk_bytes / unit_bytes;
 // prefetching.
 constexpr std::size_t cache_sized_slots = std::size_t{1} << 16;
 
-// A slot holds an entry's place in its low 40 bits and a tag of 24 bits of
-// the row's hash above them; 0 marks an empty slot. The place is the
-// entry's number of 8-byte units from the start of the first chunk, plus 1
-// so that no slot in use is 0: 8 TiB of entries, more than any machine that
-// runs rowfreq has memory for. A test build lowers the ceiling, so that a
-// small input reaches it.
+// A slot holds an entry's place in its low 40 bits, and above them a tag
+// of 24 bits of the row's hash, the hash's lowest, with the lowest of
+// those set, so that no slot in use is 0 and 0 marks an empty slot. The
+// place is the entry's number of 8-byte units from the start of the first
+// chunk: 8 TiB of entries, more than any machine that runs rowfreq has
+// memory for. A test build lowers the ceiling, so that a small input
+// reaches it. The slot index is taken from the hash bits above the tag's.
 constexpr int place_bits = 40;
 constexpr std::uint64_t place_mask = (std::uint64_t{1} << place_bits) - 1;
-constexpr std::uint64_t tag_mask = (std::uint64_t{1} << (64 - place_bits)) - 1;
-#ifdef ROWFREQ_TEST_MAX_PLACE
-constexpr std::uint64_t max_place = ROWFREQ_TEST_MAX_PLACE;
+constexpr int index_offset = 64 - place_bits;
+#ifdef ROWFREQ_TEST_MAX_UNITS
+constexpr std::uint64_t max_units = ROWFREQ_TEST_MAX_UNITS;
 #else
-constexpr std::uint64_t max_place = place_mask;
+constexpr std::uint64_t max_units = place_mask + 1;
 #endif
+
+constexpr std::uint64_t tag_of(std::uint64_t hash) {
+  return (hash | 1) << place_bits;
+}
 
 static_assert(max_row_length <= 0xFF, "a row's length must fit the byte that holds it");
 
@@ -82,7 +87,18 @@ std::pair<std::uint64_t, std::uint64_t> tail_words(const char* tail, std::size_t
 // words, through one multiply, the first word mixed with `word_key` and the
 // second with the state so far. Rows of at most 16 bytes, the most common,
 // take a single multiply after their loads.
-[[gnu::always_inline]] inline std::uint64_t keyed_hash(
+}  // namespace
+
+// A row's hash, and the two words its last 16 bytes or fewer gave the hash:
+// for a row of at most 16 bytes, all of it.
+struct hashed_row {
+  std::uint64_t hash;
+  std::pair<std::uint64_t, std::uint64_t> tail;
+};
+
+namespace {
+
+[[gnu::always_inline]] inline hashed_row keyed_hash(
     const std::uint64_t (&length_keys)[max_row_length + 1], std::uint64_t word_key,
     std::string_view row) {
   const char* text = row.data();
@@ -91,19 +107,20 @@ std::pair<std::uint64_t, std::uint64_t> tail_words(const char* tail, std::size_t
   for (; left > 16; text += 16, left -= 16) {
     state = fold_multiply(load_word(text) ^ word_key, load_word(text + 8) ^ state);
   }
-  const auto [first, second] = tail_words(text, left);
-  return fold_multiply(first ^ word_key, second ^ state);
+  const auto tail = tail_words(text, left);
+  return {fold_multiply(tail.first ^ word_key, tail.second ^ state), tail};
 }
 
-// Whether `stored`, the text of an entry, is `row`. Short rows, the most
-// common, are compared as the two words the hash took of them, which
-// spares a call of memcmp per lookup.
-bool same_text(std::string_view stored, std::string_view row) {
+// Whether `stored`, the text of an entry, is `row`, whose hash took the
+// words `tail` of it. Short rows, the most common, are compared as those
+// words, which spares a call of memcmp per lookup.
+bool same_text(std::string_view stored, std::string_view row,
+               const std::pair<std::uint64_t, std::uint64_t>& tail) {
   if (stored.size() != row.size()) {
     return false;
   }
   if (row.size() <= 16) {
-    return tail_words(stored.data(), stored.size()) == tail_words(row.data(), row.size());
+    return tail_words(stored.data(), stored.size()) == tail;
   }
   return std::memcmp(stored.data(), row.data(), row.size()) == 0;
 }
@@ -155,15 +172,6 @@ std::uint64_t fallback_seed() {
   return next_mixed(state);
 }
 
-// The number of bits needed to number `slots` slots, a power of two.
-int bits_of(std::size_t slots) {
-  int bits = 0;
-  for (; slots > 1; slots /= 2) {
-    ++bits;
-  }
-  return bits;
-}
-
 }  // namespace
 
 std::uint64_t draw_seed(std::uint64_t (*entropy)()) {
@@ -185,7 +193,6 @@ row_table::row_table(std::uint64_t seed, std::size_t slots, int hash_bits) {
   hash_mask_ = ~std::uint64_t{0} << (64 - hash_bits);
   slots_ = std::make_unique<std::uint64_t[]>(slots);
   slot_mask_ = slots - 1;
-  index_shift_ = 64 - bits_of(slots);
   word_key_ = next_mixed(seed);
   const std::uint64_t length_secret = next_mixed(seed);
   const std::uint64_t spread = next_mixed(seed) | 1;
@@ -201,8 +208,14 @@ row_table::row_table(std::initializer_list<std::pair<std::string_view, std::int6
   }
 }
 
+[[gnu::always_inline]] inline hashed_row row_table::hash_of(std::string_view row) const {
+  hashed_row hashed = keyed_hash(length_keys_, word_key_, row);
+  hashed.hash &= hash_mask_;
+  return hashed;
+}
+
 std::uint64_t row_table::hash(std::string_view row) const {
-  return keyed_hash(length_keys_, word_key_, row) & hash_mask_;
+  return hash_of(row).hash;
 }
 
 void row_table::add(std::string_view row, std::int64_t times) {
@@ -210,7 +223,7 @@ void row_table::add(std::string_view row, std::int64_t times) {
     throw std::invalid_argument("row_table::add: a count of at least 1, a row of at most " +
                                 std::to_string(max_row_length) + " characters");
   }
-  add(row, hash(row), times);
+  add_hashed(row, hash_of(row), times);
 }
 
 void row_table::add_each(std::span<const std::string_view> rows) {
@@ -221,24 +234,28 @@ void row_table::add_each(std::span<const std::string_view> rows) {
   // costs instructions.
   if (slot_mask_ < cache_sized_slots) {
     for (const std::string_view row : rows) {
-      add(row, keyed_hash(length_keys_, word_key_, row) & hash_mask_, 1);
+      add_hashed(row, hash_of(row), 1);
     }
     return;
   }
   constexpr std::size_t distance = 16;  // rows between a slot's prefetch and its use
-  std::uint64_t hashes[max_batch];
+  hashed_row hashed[max_batch];
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    hashes[i] = keyed_hash(length_keys_, word_key_, rows[i]) & hash_mask_;
+    hashed[i] = hash_of(rows[i]);
   }
   for (std::size_t i = 0; i < std::min(rows.size(), distance); ++i) {
-    prefetch_slot(hashes[i]);
+    prefetch_slot(hashed[i].hash);
   }
   for (std::size_t i = 0; i < rows.size(); ++i) {
     if (i + distance < rows.size()) {
-      prefetch_slot(hashes[i + distance]);
+      prefetch_slot(hashed[i + distance].hash);
     }
-    add(rows[i], hashes[i], 1);
+    add_hashed(rows[i], hashed[i], 1);
   }
+}
+
+std::size_t row_table::home_of(std::uint64_t hash) const {
+  return static_cast<std::size_t>(hash >> index_offset) & slot_mask_;
 }
 
 void row_table::prefetch_slot(std::uint64_t hash) const {
@@ -246,38 +263,45 @@ void row_table::prefetch_slot(std::uint64_t hash) const {
 }
 
 std::byte* row_table::entry_at(std::uint64_t slot) const {
-  const std::size_t place = (slot & place_mask) - 1;
+  const std::uint64_t place = slot & place_mask;
   return chunks_[place / units_per_chunk].bytes.get() + place % units_per_chunk * unit_bytes;
 }
 
-[[gnu::always_inline]] inline void row_table::add(std::string_view row, std::uint64_t hash,
-                                                  std::int64_t times) {
-  const std::uint64_t tag = (hash & tag_mask) << place_bits;
-  for (std::size_t i = home_of(hash);; i = (i + 1) & slot_mask_) {
+// The common case, a row already in the table in its first slot, takes no
+// branch that goes the other way.
+[[gnu::always_inline]] inline void row_table::add_hashed(std::string_view row,
+                                                         const hashed_row& hashed,
+                                                         std::int64_t times) {
+  const std::uint64_t tag = tag_of(hashed.hash);
+  for (std::size_t i = home_of(hashed.hash);; i = (i + 1) & slot_mask_) {
     const std::uint64_t slot = slots_[i];
-    if (slot == 0) {
-      slots_[i] = store(row, times, tag);
-      const std::size_t quarters_full = slot_mask_ < cache_sized_slots ? 1 : 3;
-      if (++size_ * 4 > (slot_mask_ + 1) * quarters_full) {
-        grow();
-      }
-      return;
-    }
     if ((slot & ~place_mask) == tag) {
       std::byte* entry = entry_at(slot);
-      if (same_text(text_of(entry), row)) {
+      if (same_text(text_of(entry), row, hashed.tail)) {
         const std::int64_t count = count_of(entry) + times;
         std::memcpy(entry, &count, sizeof count);
         return;
       }
+    } else if (slot == 0) {
+      insert(row, i, tag, times);
+      return;
     }
   }
 }
 
-std::uint64_t row_table::store(std::string_view row, std::int64_t count, std::uint64_t tag) {
+void row_table::insert(std::string_view row, std::size_t slot, std::uint64_t tag,
+                       std::int64_t count) {
+  slots_[slot] = tag | store(row, count);
+  const std::size_t quarters_full = slot_mask_ < cache_sized_slots ? 1 : 3;
+  if (++size_ * 4 > (slot_mask_ + 1) * quarters_full) {
+    grow();
+  }
+}
+
+std::uint64_t row_table::store(std::string_view row, std::int64_t count) {
   const std::size_t size = entry_size(row.size());
   if (chunks_.empty() || chunks_.back().used + size > chunk_bytes) {
-    if ((chunks_.size() + 1) * units_per_chunk > max_place) {
+    if ((chunks_.size() + 1) * units_per_chunk > max_units) {
       throw std::length_error("too many distinct rows");
     }
     chunks_.push_back({std::unique_ptr<std::byte[]>(new std::byte[chunk_bytes]), 0});
@@ -287,9 +311,9 @@ std::uint64_t row_table::store(std::string_view row, std::int64_t count, std::ui
   std::memcpy(entry, &count, sizeof count);
   entry[sizeof count] = static_cast<std::byte>(row.size());
   std::memcpy(entry + text_offset, row.data(), row.size());
-  const std::size_t place = (chunks_.size() - 1) * units_per_chunk + last.used / unit_bytes + 1;
+  const std::uint64_t place = (chunks_.size() - 1) * units_per_chunk + last.used / unit_bytes;
   last.used += size;
-  return tag | place;
+  return place;
 }
 
 // The slots keep too few bits of a row's hash to place it in a larger table,
@@ -299,7 +323,6 @@ std::uint64_t row_table::store(std::string_view row, std::int64_t count, std::ui
 void row_table::grow() {
   slots_ = std::make_unique<std::uint64_t[]>((slot_mask_ + 1) * 2);
   slot_mask_ = slot_mask_ * 2 + 1;
-  --index_shift_;
   constexpr std::size_t batch = 64;
   std::uint64_t hashes[batch], places[batch];
   std::size_t batched = 0;
@@ -309,15 +332,15 @@ void row_table::grow() {
       while (slots_[i] != 0) {
         i = (i + 1) & slot_mask_;
       }
-      slots_[i] = (hashes[k] & tag_mask) << place_bits | places[k];
+      slots_[i] = tag_of(hashes[k]) | places[k];
     }
     batched = 0;
   };
-  std::uint64_t chunk_place = 1;
+  std::uint64_t chunk_place = 0;
   for (const chunk& c : chunks_) {
     for (std::size_t offset = 0; offset < c.used;) {
       const std::string_view row = text_of(c.bytes.get() + offset);
-      hashes[batched] = keyed_hash(length_keys_, word_key_, row) & hash_mask_;
+      hashes[batched] = hash_of(row).hash;
       places[batched] = chunk_place + offset / unit_bytes;
       prefetch_slot(hashes[batched]);
       if (++batched == batch) {

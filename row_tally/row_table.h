@@ -13,6 +13,8 @@
 
 namespace rowfreq {
 
+struct hashed_row;
+
 // A row is at most this many characters: the rest of a longer line is dropped.
 inline constexpr std::size_t max_row_length = 99;
 
@@ -130,14 +132,19 @@ class row_table {
             static_cast<std::size_t>(entry[sizeof(std::int64_t)])};
   }
 
-  // Asks the processor to fetch into cache the slot where a row of `hash`
-  // begins its search.
+  // The hash of `row` under this table's secret, cut as the table was told.
+  hashed_row hash_of(std::string_view row) const;
+  // Adds `times` to the count of `row`, whose hash is `hashed`.
+  void add_hashed(std::string_view row, const hashed_row& hashed, std::int64_t times);
+  // Enters `row` with `count` in the empty slot `slot`, marked with `tag`.
+  void insert(std::string_view row, std::size_t slot, std::uint64_t tag, std::int64_t count);
+  // Copies a new row into the chunks; returns its place.
+  std::uint64_t store(std::string_view row, std::int64_t count);
+  // The slot where the search for a row of `hash` begins.
+  std::size_t home_of(std::uint64_t hash) const;
+  // Asks the processor to fetch that slot into cache.
   void prefetch_slot(std::uint64_t hash) const;
-  void add(std::string_view row, std::uint64_t hash, std::int64_t times);
-  std::size_t home_of(std::uint64_t hash) const { return hash >> index_shift_; }
   std::byte* entry_at(std::uint64_t slot) const;
-  // Copies a new row into the chunks; returns the slot that refers to it.
-  std::uint64_t store(std::string_view row, std::int64_t count, std::uint64_t tag);
   void grow();
 
   // The secret: a key per row length and one for the row's words.
@@ -146,7 +153,6 @@ class row_table {
   std::uint64_t hash_mask_ = ~std::uint64_t{0};
   std::unique_ptr<std::uint64_t[]> slots_;  // 0 marks an empty slot
   std::size_t slot_mask_;                   // number of slots - 1
-  int index_shift_;                         // 64 - log2(number of slots)
   std::size_t size_ = 0;
   std::vector<chunk> chunks_;
 };
