@@ -7,6 +7,8 @@
 #include <span>
 #include <string_view>
 
+#include "row_tally/newlines.h"
+
 namespace rowfreq {
 
 namespace {
@@ -45,27 +47,10 @@ void close_line(row_table& table, line_buffer& line) {
   line.open = false;
 }
 
-// Rows found in a block and not yet counted, so that the table can look
-// many up at once.
-class row_batch {
- public:
-  bool full() const { return size_ == rows_.size(); }
-  void push(std::string_view row) { rows_[size_++] = row; }
-  // Counts the rows into `table` and empties the batch.
-  void add_to(row_table& table) {
-    table.add_each(std::span(rows_.data(), size_));
-    size_ = 0;
-  }
-
- private:
-  std::array<std::string_view, row_table::max_batch> rows_;
-  std::size_t size_ = 0;
-};
-
 // Counts every line that ends in [block, block + length); returns how many.
 // A line left open by the previous block is completed first, and the tail
 // after the last newline is left open in `line`.
-std::int64_t tally_block(row_table& table, line_buffer& line, row_batch& batch, const char* block,
+std::int64_t tally_block(row_table& table, line_buffer& line, const char* block,
                          std::size_t length) {
   // Text rarely holds a NUL: one search of the whole block spares a search
   // of every row.
@@ -73,23 +58,34 @@ std::int64_t tally_block(row_table& table, line_buffer& line, row_batch& batch, 
   std::int64_t lines = 0;
   const char* const end = block + length;
   const char* start = block;
-  while (const void* found = std::memchr(start, '\n', static_cast<std::size_t>(end - start))) {
-    const char* newline = static_cast<const char*>(found);
-    const auto line_length = static_cast<std::size_t>(newline - start);
-    if (line.open) {
-      extend_line(line, start, line_length);
-      close_line(table, line);
-    } else {
-      batch.push(row_of(start, line_length, may_hold_nul));
-      if (batch.full()) {
-        batch.add_to(table);
-      }
+  if (line.open) {
+    const void* found = std::memchr(block, '\n', length);
+    const char* newline = found != nullptr ? static_cast<const char*>(found) : end;
+    extend_line(line, block, static_cast<std::size_t>(newline - block));
+    if (newline == end) {
+      return 0;
     }
+    close_line(table, line);
     ++lines;
     start = newline + 1;
   }
-  // The rows point into the block, which the next read overwrites.
-  batch.add_to(table);
+  // The rows found and not yet counted, so that the table can look many up
+  // at once. They point into the block, which the next read overwrites, so
+  // none is left when the block is done. Their number is a local of its
+  // own, which storing a row cannot be taken to change, so that it can stay
+  // in a register.
+  std::array<std::string_view, row_table::max_batch> batch;
+  std::size_t batched = 0;
+  for_each_newline(start, end, [&](const char* newline) {
+    batch[batched] = row_of(start, static_cast<std::size_t>(newline - start), may_hold_nul);
+    if (++batched == batch.size()) {
+      table.add_each(batch);
+      batched = 0;
+    }
+    ++lines;
+    start = newline + 1;
+  });
+  table.add_each(std::span(batch.data(), batched));
   if (start != end) {
     extend_line(line, start, static_cast<std::size_t>(end - start));
   }
@@ -102,7 +98,6 @@ std::int64_t tally_rows(std::istream& input, row_table& table, std::size_t block
   block_size = std::max<std::size_t>(block_size, 1);
   const auto block = std::make_unique<char[]>(block_size);
   line_buffer line;
-  row_batch batch;
   std::int64_t row_total = 0;
   std::streambuf& source = *input.rdbuf();
   // A short read means the source met the end of input; reading stops there
@@ -111,7 +106,7 @@ std::int64_t tally_rows(std::istream& input, row_table& table, std::size_t block
   do {
     length = static_cast<std::size_t>(
         source.sgetn(block.get(), static_cast<std::streamsize>(block_size)));
-    row_total += tally_block(table, line, batch, block.get(), length);
+    row_total += tally_block(table, line, block.get(), length);
   } while (length == block_size);
   if (line.open) {
     close_line(table, line);
