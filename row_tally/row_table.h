@@ -105,7 +105,7 @@ class row_table {
   void for_each(Visit visit) const {
     for (const chunk& c : chunks_) {
       for (std::size_t offset = 0; offset < c.used;) {
-        const std::byte* entry = c.bytes.get() + offset;
+        const std::byte* entry = c.bytes + offset;
         visit(text_of(entry), count_of(entry));
         offset += entry_size(text_of(entry).size());
       }
@@ -113,8 +113,22 @@ class row_table {
   }
 
  private:
+  // Memory from operator new, aligned to `alignment` unless it is 0.
+  struct block_deleter {
+    std::size_t alignment;
+    void operator()(void* block) const;
+  };
+  template <class T>
+  using block = std::unique_ptr<T[], block_deleter>;
+  // Returns `count` Ts of memory, aligned to 2 MiB and backed by huge pages
+  // where the system has them when they fill at least one such page.
+  template <class T>
+  static block<T> allocate(std::size_t count);
+  // Returns `count` empty slots.
+  static block<std::uint64_t> empty_slots(std::size_t count);
+
   struct chunk {
-    std::unique_ptr<std::byte[]> bytes;
+    std::byte* bytes;
     std::size_t used = 0;
   };
 
@@ -145,16 +159,19 @@ class row_table {
   // Asks the processor to fetch that slot into cache.
   void prefetch_slot(std::uint64_t hash) const;
   std::byte* entry_at(std::uint64_t slot) const;
+  // Adds an empty chunk at the end.
+  void add_chunk();
   void grow();
 
   // The secret: a key per row length and one for the row's words.
   std::uint64_t length_keys_[max_row_length + 1];
   std::uint64_t word_key_;
   std::uint64_t hash_mask_ = ~std::uint64_t{0};
-  std::unique_ptr<std::uint64_t[]> slots_;  // 0 marks an empty slot
-  std::size_t slot_mask_;                   // number of slots - 1
+  block<std::uint64_t> slots_;  // 0 marks an empty slot
+  std::size_t slot_mask_;       // number of slots - 1
   std::size_t size_ = 0;
   std::vector<chunk> chunks_;
+  std::vector<block<std::byte>> chunk_blocks_;  // the memory of the chunks
 };
 
 }  // namespace rowfreq
