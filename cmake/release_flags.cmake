@@ -20,14 +20,17 @@ endif()
 
 # The flags Debian's dpkg-buildflags gives for hardening=+all, with stack
 # clash probes and, on x86-64, control-flow protection added. Fortified calls
-# need an optimising build, so a Debug build goes without them.
+# need an optimising build, so a Debug build goes without them. The library
+# is compiled for a PIE, not as shared code: under -fPIC any of its
+# functions might be replaced at load time, so calls between them are not
+# inlined, which took rowfreq 7 to 15% more instructions.
 function(rowfreq_harden target)
-  target_compile_options(${target} PRIVATE -fstack-protector-strong -fstack-clash-protection
+  target_compile_options(${target} PRIVATE ${CMAKE_CXX_COMPILE_OPTIONS_PIE}
+    -fstack-protector-strong -fstack-clash-protection
     $<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=2>)
   if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
     target_compile_options(${target} PRIVATE -fcf-protection)
   endif()
-  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
 endfunction()
 
 # Linked statically, rowfreq needs no library of the system that runs it; a
@@ -40,6 +43,7 @@ if(ROWFREQ_HARDEN AND rowfreq_linux_elf)
     target_link_options(rowfreq PRIVATE -static-pie)
   else()
     check_pie_supported(LANGUAGES CXX)
+    set_target_properties(rowfreq PROPERTIES POSITION_INDEPENDENT_CODE ON)
   endif()
 elseif(ROWFREQ_STATIC_RUNTIME AND rowfreq_linux_elf)
   target_link_options(rowfreq PRIVATE -static)
