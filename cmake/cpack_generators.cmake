@@ -1,7 +1,7 @@
 # Read by cpack once for each kind of package it makes: which components the
 # .deb and the RPM hold besides the program, its manual, README and examples,
-# the architecture a cross build's .deb is for, and the date given to the
-# files packaged (see packaging.cmake).
+# the architecture whose libraries a cross build's .deb depends on, and the
+# date given to the files packaged (see packaging.cmake).
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH} AND CPACK_ROWFREQ_SOURCE_DATE_EPOCH)
   set(ENV{SOURCE_DATE_EPOCH} ${CPACK_ROWFREQ_SOURCE_DATE_EPOCH})
 endif()
@@ -13,4 +13,5 @@ if(CPACK_GENERATOR STREQUAL "DEB")
   endif()
 elseif(CPACK_GENERATOR STREQUAL "RPM")
   set(CPACK_COMPONENTS_ALL Unspecified rpm)
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack_file_times.cmake)
 endif()
