@@ -1,0 +1,5 @@
+# Cross-builds rowfreq for 64-bit Arm Linux (Debian: g++-aarch64-linux-gnu):
+#
+#   cmake -S . -B build-aarch64 --toolchain cmake/aarch64-linux-gnu.cmake
+set(CMAKE_SYSTEM_PROCESSOR aarch64)
+include(${CMAKE_CURRENT_LIST_DIR}/linux-cross.cmake)

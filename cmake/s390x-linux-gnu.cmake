@@ -1,0 +1,6 @@
+# Cross-builds rowfreq for IBM Z Linux, a big-endian machine (Debian:
+# g++-s390x-linux-gnu):
+#
+#   cmake -S . -B build-s390x --toolchain cmake/s390x-linux-gnu.cmake
+set(CMAKE_SYSTEM_PROCESSOR s390x)
+include(${CMAKE_CURRENT_LIST_DIR}/linux-cross.cmake)
