@@ -231,11 +231,10 @@ TEST(FdInput, ThrowsTheReasonOfAFailedRead) {
   }
 }
 
-// The offsets of the newlines of `text` found by Scan.
-template <class Scan>
-std::vector<std::size_t> newlines_by(const std::string& text, std::size_t from, std::size_t to) {
+// The offsets of the newlines of `text` in [from, to) that for_each_newline finds.
+std::vector<std::size_t> newlines_found(const std::string& text, std::size_t from, std::size_t to) {
   std::vector<std::size_t> found;
-  rowfreq::for_each_newline_by<Scan>(text.data() + from, text.data() + to, [&](const char* p) {
+  rowfreq::for_each_newline(text.data() + from, text.data() + to, [&](const char* p) {
     found.push_back(static_cast<std::size_t>(p - text.data()));
   });
   return found;
@@ -243,15 +242,15 @@ std::vector<std::size_t> newlines_by(const std::string& text, std::size_t from, 
 
 TEST(NewlineScan, FindsEveryNewlineWhateverTheLines) {
   // From lines of one byte to lines long enough for memchr, at every start
-  // and end position within a block.
+  // and end position within a word.
   std::mt19937 random(3);
   for (const int one_in : {1, 2, 7, 40, 1000}) {
     std::string text(3000, 'x');
     for (char& c : text) {
       c = random() % one_in == 0 ? '\n' : static_cast<char>('a' + random() % 200);
     }
-    for (std::size_t from = 0; from < 17; ++from) {
-      for (const std::size_t to : {from, from + 1, from + 15, from + 16, from + 17, text.size()}) {
+    for (std::size_t from = 0; from < 9; ++from) {
+      for (const std::size_t to : {from, from + 1, from + 7, from + 8, from + 9, text.size()}) {
         SCOPED_TRACE(testing::Message()
                      << "one in " << one_in << ", [" << from << ", " << to << ")");
         std::vector<std::size_t> expected;
@@ -260,8 +259,7 @@ TEST(NewlineScan, FindsEveryNewlineWhateverTheLines) {
             expected.push_back(i);
           }
         }
-        EXPECT_EQ(newlines_by<rowfreq::newline_scan::word_at_a_time>(text, from, to), expected);
-        EXPECT_EQ(newlines_by<rowfreq::newline_scan::vector_at_a_time>(text, from, to), expected);
+        EXPECT_EQ(newlines_found(text, from, to), expected);
       }
     }
   }
