@@ -14,7 +14,7 @@ BUILD = "build-bench"
 SCRATCH = os.path.join("bench", "scratch")
 ROWFREQ = os.path.join(BUILD, "rowfreq")
 INPUT_KINDS = ["low", "zipf", "distinct", "huge-group", "long-lines"]
-TOOLS_BUILT = ["rowfreq", "make_input", "write_floor"]
+TOOLS_BUILT = ["rowfreq", "make_input", "write_floor", "phases"]
 # The default build: hardened, and linked to the system's shared C++ runtime,
 # as the .deb and the RPM are.
 BUILD_ARGS = "-DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF"
