@@ -4,9 +4,13 @@
 #include <charconv>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <span>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
+
+#include "frequency_report/listing_sort.h"
 
 namespace rowfreq {
 
@@ -74,84 +78,57 @@ std::vector<group> groups_of(const frequency_table& frequencies, std::int64_t ro
   return groups;
 }
 
-// A listed row and 8 of its bytes, from some depth on, as a big-endian
-// number, zero-padded past the row's end: comparing those numbers orders
-// rows alike before that depth as their bytes do, except that the padding
-// ties a row with the same row followed by NULs.
-struct listed_row {
-  std::uint64_t key = 0;
-  std::string_view row;
+static_assert(max_row_length <= 0xFF, "a row's length must fit the byte of its key that holds it");
+
+// The rows of every listed group, the groups in ascending order of count.
+struct listing {
+  std::unique_ptr<listed_row[]> rows;
+  std::size_t size = 0;
+
+  std::span<listed_row> all() const { return {rows.get(), size}; }
 };
 
-std::uint64_t key_at(std::string_view row, std::size_t depth) {
-  std::uint64_t key = 0;
-  for (std::size_t i = depth; i < depth + 8; ++i) {
-    key = key << 8 | (i < row.size() ? static_cast<unsigned char>(row[i]) : 0u);
-  }
-  return key;
-}
-
-// Sorts [first, last), distinct rows alike in their first `depth` bytes, in
-// byte order: by their next 8 bytes, then each run alike in those by the 8
-// after, and so on. Comparisons read the keys beside the rows, not the row
-// text, which would cost a cache miss and a memcmp each; log lines often
-// share their first 8 bytes, or many more. Once `depth` is past the end of
-// every row, the rows can differ only in trailing NULs, so the shorter comes
-// first; the depth never passes the longest row, so the recursion ends.
-void sort_rows(listed_row* first, listed_row* last, std::size_t depth) {
-  std::size_t longest = 0;
-  for (listed_row* r = first; r != last; ++r) {
-    r->key = key_at(r->row, depth);
-    longest = std::max(longest, r->row.size());
-  }
-  if (longest <= depth) {
-    std::sort(first, last,
-              [](const listed_row& a, const listed_row& b) { return a.row.size() < b.row.size(); });
-    return;
-  }
-  const auto by_key = [](const listed_row& a, const listed_row& b) { return a.key < b.key; };
-  std::sort(first, last, by_key);
-  for (listed_row* run = first; run != last;) {
-    listed_row* run_end = std::upper_bound(run, last, *run, by_key);
-    if (run_end - run > 1) {
-      sort_rows(run, run_end, depth + 8);
-    }
-    run = run_end;
-  }
-}
-
 // Returns the rows of every listed group, gathered in one pass over the
-// table: the groups in ascending order of count, the rows of each in
-// ascending byte order.
-std::vector<listed_row> gather_listed_rows(const row_table& table,
-                                           const std::vector<group>& groups) {
+// table, in the order the table holds them.
+listing gather_listed_rows(const row_table& table, const std::vector<group>& groups) {
   // By count, the next free place of a listed group's rows in the listing.
   constexpr std::size_t not_listed = SIZE_MAX;
   by_count<std::size_t> next_place(not_listed);
-  std::size_t listed_rows = 0;
+  listing listed;
   for (const group& g : groups) {
     if (g.listed) {
-      next_place[g.count] = listed_rows;
-      listed_rows += static_cast<std::size_t>(g.distinct_rows);
+      next_place[g.count] = listed.size;
+      listed.size += static_cast<std::size_t>(g.distinct_rows);
     }
   }
-  std::vector<listed_row> listed(listed_rows);
-  if (listed.empty()) {
+  if (listed.size == 0) {
     return listed;
   }
+  listed.rows = std::make_unique_for_overwrite<listed_row[]>(listed.size);
   table.for_each([&](std::string_view row, std::int64_t count) {
     if (std::size_t* place = next_place.find(count)) {
-      listed[(*place)++].row = row;
+      listed.rows[(*place)++] = {key_at(row, 0), row.data()};
     }
   });
-  auto group_begin = listed.begin();
+  return listed;
+}
+
+// Sorts the rows of each listed group in `listed` in ascending byte order.
+void sort_each_group(const listing& listed, const std::vector<group>& groups) {
+  std::size_t largest_group = 0;
   for (const group& g : groups) {
     if (g.listed) {
-      sort_rows(&*group_begin, &*group_begin + g.distinct_rows, 0);
-      group_begin += g.distinct_rows;
+      largest_group = std::max(largest_group, static_cast<std::size_t>(g.distinct_rows));
     }
   }
-  return listed;
+  listing_sorter sorter(largest_group);
+  std::span<listed_row> rest = listed.all();
+  for (const group& g : groups) {
+    if (g.listed) {
+      sorter.sort(rest.first(static_cast<std::size_t>(g.distinct_rows)));
+      rest = rest.subspan(static_cast<std::size_t>(g.distinct_rows));
+    }
+  }
 }
 
 // Writes `line` with a single write and a single flush.
@@ -215,15 +192,15 @@ frequency_table build_frequency_table(const row_table& table) {
 
 void write_report(std::ostream& output, const row_table& table, std::int64_t row_total) {
   const std::vector<group> groups = groups_of(build_frequency_table(table), row_total);
-  const std::vector<listed_row> listed = gather_listed_rows(table, groups);
+  const listing listed = gather_listed_rows(table, groups);
+  sort_each_group(listed, groups);
 
   write_total_line(output, row_total);
-  auto next_listed = listed.begin();
+  const listed_row* next_listed = listed.rows.get();
   for (const group& g : groups) {
     write_frequency_line(output, g);
-    for (const auto group_end = next_listed + (g.listed ? g.distinct_rows : 0);
-         next_listed != group_end; ++next_listed) {
-      write_line(output, report_line().put(next_listed->row).put("\n").text());
+    for (std::int64_t i = 0; g.listed && i < g.distinct_rows; ++i, ++next_listed) {
+      write_line(output, report_line().put(next_listed->row()).put("\n").text());
     }
   }
 }

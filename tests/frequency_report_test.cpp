@@ -2,15 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <deque>
 #include <map>
+#include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "frequency_report/fd_output.h"
+#include "frequency_report/listing_sort.h"
 #include "row_tally/row_tally.h"
 #include "tests/row_model.h"
 
@@ -233,6 +238,96 @@ TEST(FrequencyReport, ListsAnyBytesInByteOrder) {
   const row_table table = {{"a", 1}, {"a\0"s, 1}, {"z", 10}};
   EXPECT_EQ(report_of(table, 12),
             "12rows in total:\n2 rows appear 1 times:\na\na\0\n"s + "1 rows appear 10 times\n");
+}
+
+// Returns `rows` sorted by a listing_sorter, from a scrambled order.
+std::vector<std::string> sorted_as_listed(const std::set<std::string>& rows) {
+  std::vector<rowfreq::listed_row> listed;
+  listed.reserve(rows.size());
+  for (const std::string& row : rows) {
+    listed.push_back({rowfreq::key_at(row, 0), row.data()});
+  }
+  std::shuffle(listed.begin(), listed.end(), std::mt19937(15));
+  rowfreq::listing_sorter(listed.size()).sort(listed);
+  std::vector<std::string> sorted(listed.size());
+  std::transform(listed.begin(), listed.end(), sorted.begin(),
+                 [](const rowfreq::listed_row& row) { return std::string(row.row()); });
+  return sorted;
+}
+
+// The numbers from 0 to `count` - 1, each after `prefix` and before `suffix`.
+std::set<std::string> numbered(const std::string& prefix, int count,
+                               const std::string& suffix = "") {
+  std::set<std::string> rows;
+  for (int i = 0; i < count; ++i) {
+    std::string row = prefix;
+    row += std::to_string(i);
+    row += suffix;
+    rows.insert(std::move(row));
+  }
+  return rows;
+}
+
+// `count` rows of random bytes, NULs among them, of up to `longest` bytes.
+std::set<std::string> random_rows(int count, std::size_t longest) {
+  std::mt19937 random(count);
+  std::set<std::string> rows;
+  while (rows.size() < static_cast<std::size_t>(count)) {
+    std::string row(random() % (longest + 1), '\0');
+    for (char& c : row) {
+      c = static_cast<char>(random() % 4 == 0 ? 0 : random());
+    }
+    rows.insert(row);
+  }
+  return rows;
+}
+
+TEST(ListingSort, SortsAnyRowsInByteOrder) {
+  // Each case takes a path of the sort: the sizes choose insertion (up to
+  // 24 rows), a radix pass a byte in place (above 16,384 rows, or below
+  // 256) or the passes in the scratch area (in between); shared bytes
+  // send whole ranges, or runs within them, 7 bytes deeper.
+  const std::string p93(93, 'p');
+  const struct {
+    const char* name;
+    std::set<std::string> rows;
+  } cases[] = {
+      {"no row", {}},
+      {"one row", {"x"}},
+      {"every key byte shared, ranges sent deeper at several depths",
+       numbered(std::string(30, 'a'), 600)},
+      {"runs alike in 7 bytes, some rows ending within them, at 3 depths",
+       [] {
+         std::set<std::string> rows;
+         for (const std::size_t depth : {0, 7, 14}) {
+           for (int nuls = 0; nuls <= 9; ++nuls) {
+             for (const char* end : {"", "a", "\x80", "\xff"}) {
+               rows.insert(std::string(depth, 'x') + "abc" + std::string(nuls, '\0') + end);
+             }
+           }
+         }
+         return rows;
+       }()},
+      {"more rows than the scratch area holds, random bytes", random_rows(40'000, 20)},
+      {"between insertion and the scratch area, random bytes", random_rows(150, 40)},
+      {"numbers behind a shared byte, as in a listing of singletons", numbered("s", 100'000)},
+      {"numbers in log lines, some runs going on past 21 bytes",
+       numbered("GET /shop/item/", 30'000, ".html 200")},
+      {"rows as long as rows get, alike but for their last bytes",
+       [&p93] {
+         std::set<std::string> rows = random_rows(2'000, 6);
+         std::set<std::string> long_rows;
+         for (const std::string& tail : rows) {
+           long_rows.insert(p93 + tail);
+         }
+         return long_rows;
+       }()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<std::string> expected(c.rows.begin(), c.rows.end());
+    EXPECT_EQ(sorted_as_listed(c.rows), expected);
+  }
 }
 
 TEST(FrequencyReport, CountsEitherSideOfTheSmallCountLimit) {
