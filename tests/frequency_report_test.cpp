@@ -154,6 +154,41 @@ TEST(FrequencyReport, FlushesEachWholeLineOnce) {
                                       "1 rows appear 4 times\n"}));
 }
 
+TEST(FrequencyReport, WritesListingsLongerThanAWindow) {
+  // The listed rows' text is copied into a window of 65,536 bytes at a
+  // time before it is written. Here the first 1,024 lines of 64 bytes fill
+  // the first window exactly, in the midst of a group; the second window
+  // holds the rest of that group, the group of one row and the start of
+  // the last group, and ends 99 bytes short of full, so the next line of
+  // 100 bytes must begin a third. Each line must still be flushed whole,
+  // once, and in order.
+  std::map<std::string, std::int64_t> counts;
+  for (int i = 0; i < 1100; ++i) {
+    counts[std::string(58, 'a') + std::to_string(10'000 + i)] = 1;
+  }
+  counts[std::string(72, 'b')] = 2;
+  for (int i = 0; i < 700; ++i) {
+    counts[std::string(92, 'c') + std::to_string(1'000'000 + i)] = 3;
+  }
+  counts["often"] = 100'000;
+  row_table table;
+  std::int64_t row_total = 0;
+  for (const auto& [row, count] : counts) {
+    table.add(row, count);
+    row_total += count;
+  }
+  recording_buffer buffer;
+  std::ostream output(&buffer);
+  rowfreq::write_report(output, table, row_total);
+
+  std::string report;
+  for (const std::string& line : buffer.flushed) {
+    ASSERT_EQ(line.find('\n'), line.size() - 1) << "not one whole line: " << line;
+    report += line;
+  }
+  EXPECT_EQ(report, model_report(counts));
+}
+
 TEST(FrequencyReport, StopsAtTheFirstFailedWrite) {
   // A failure that carries its reason passes it on when the stream lets
   // exceptions through; one that does not still stops the report.
