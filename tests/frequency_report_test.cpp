@@ -375,6 +375,17 @@ TEST(FrequencyReport, CountsEitherSideOfTheSmallCountLimit) {
             "b\nc\n1 rows appear 4097 times:\nd\n1 rows appear 100000 times\n");
 }
 
+TEST(FrequencyReport, ListsMoreRowsThanAHugePageHolds) {
+  // 140,000 listed rows take 2.2 MB of listing, which on Linux is aligned
+  // to and advised as huge pages of 2 MiB.
+  std::string input;
+  for (std::uint64_t i = 0; i < 140'000; ++i) {
+    input += std::to_string(i * 7'919 % 140'000) + "\n";
+  }
+  input += repeated("often\n", 150'000);
+  EXPECT_EQ(report_of(input), model_report(input));
+}
+
 TEST(FrequencyReport, MatchesTheModelOnManyDistinctRows) {
   // 120,000 distinct rows of many lengths, read 1 to 3 times in a scrambled
   // order, outgrow the cache-sized table: its lookups are then batched and
