@@ -8,6 +8,7 @@
 #include <new>
 #include <span>
 #include <stdexcept>
+#include <streambuf>
 #include <string_view>
 #include <vector>
 
@@ -234,11 +235,14 @@ class listed_lines {
   std::size_t next_offset_ = 0;  // of the next row's line in the window
 };
 
-// Writes `line` with a single write and a single flush.
-void write_line(std::ostream& output, std::string_view line) {
-  output.write(line.data(), static_cast<std::streamsize>(line.size()));
-  output.flush();
-  if (!output) {
+// Writes `line` with a single sputn to `output` and then syncs it: what
+// std::ostream::write and flush come to, without the stream's two sentries,
+// which cost more than a short line's copy (about 120 instructions a line
+// with libstdc++).
+void write_line(std::streambuf& output, std::string_view line) {
+  if (output.sputn(line.data(), static_cast<std::streamsize>(line.size())) !=
+          static_cast<std::streamsize>(line.size()) ||
+      output.pubsync() != 0) {
     throw std::runtime_error("write error");
   }
 }
@@ -266,11 +270,11 @@ class report_line {
   std::size_t length_ = 0;
 };
 
-void write_total_line(std::ostream& output, std::int64_t row_total) {
+void write_total_line(std::streambuf& output, std::int64_t row_total) {
   write_line(output, report_line().put(row_total).put("rows in total:\n").text());
 }
 
-void write_frequency_line(std::ostream& output, const group& g) {
+void write_frequency_line(std::streambuf& output, const group& g) {
   write_line(output, report_line()
                          .put(g.distinct_rows)
                          .put(" rows appear ")
@@ -297,11 +301,15 @@ void write_report(std::ostream& output, const row_table& table, std::int64_t row
   sort_each_group(listed, groups);
   listed_lines lines(listed.all());
 
-  write_total_line(output, row_total);
+  if (output.rdbuf() == nullptr) {
+    throw std::runtime_error("write error");
+  }
+  std::streambuf& buffer = *output.rdbuf();
+  write_total_line(buffer, row_total);
   for (const group& g : groups) {
-    write_frequency_line(output, g);
+    write_frequency_line(buffer, g);
     for (std::int64_t i = 0; g.listed && i < g.distinct_rows; ++i) {
-      write_line(output, lines.next());
+      write_line(buffer, lines.next());
     }
   }
 }
