@@ -14,13 +14,13 @@ namespace {
 // The row bytes a key holds, above the byte of the length.
 constexpr std::size_t key_bytes = 7;
 constexpr std::uint64_t length_bits = 0xFF;
-// Ranges of at most this many rows are sorted by insertion: below it, the
-// counting and moving of a radix pass cost more than the comparisons.
+// Ranges of at most this many rows are sorted by insertion, which for so
+// few rows takes fewer steps than the 256 counts of a radix pass.
 constexpr std::ptrdiff_t insertion_limit = 24;
 // Ranges of this many rows or fewer, but not fewer than the least, are
-// sorted in the scratch area, which then fits in the processor's cache
-// along with them. Below the least, the 256 counts of each byte sorted
-// there would outnumber the rows.
+// sorted through the scratch area: 256 KiB, meant to stay in the
+// processor's cache along with the range. Below the least, the 256 counts
+// of each byte sorted there would outnumber the rows.
 constexpr std::ptrdiff_t most_rows_in_cache = 16'384;
 constexpr std::ptrdiff_t least_rows_in_cache = 256;
 // Rows between the fetch of a row's text and the reading of its key.

@@ -31,8 +31,8 @@ std::uint64_t key_at(std::string_view row, std::size_t depth);
 // unsigned value, a row before every longer row that begins with it. It
 // sorts by the bytes that the keys hold, a radix pass a byte, and each run
 // of rows alike in those by the bytes after, so no comparison reads row
-// text. It works in place, but for a scratch area where ranges of up to
-// 16,384 rows (256 KiB) are sorted in the processor's cache.
+// text. It works in place, but for a scratch area of 256 KiB through which
+// ranges of up to 16,384 rows are sorted a stable pass a byte.
 class listing_sorter {
  public:
   // A sorter for groups of up to `most_rows` rows, whose scratch area is
