@@ -401,9 +401,9 @@ TEST(FrequencyReport, ListsMoreRowsThanAHugePageHolds) {
 }
 
 TEST(FrequencyReport, MatchesTheModelOnManyDistinctRows) {
-  // 120,000 distinct rows of many lengths, read 1 to 3 times in a scrambled
+  // 120,000 distinct rows of many lengths, each read 3 times in a scrambled
   // order, outgrow the cache-sized table: its lookups are then batched and
-  // fetched ahead.
+  // fetched ahead. (Their group holds too many rows to be listed.)
   std::string input;
   for (std::uint64_t i = 0; i < 360'000; ++i) {
     const std::uint64_t n = i * 2'654'435'761 % 120'000;
