@@ -19,11 +19,14 @@ frequency_table build_frequency_table(const row_table& table);
 // Writes the report of `table` and `row_total` to `output`: the total line,
 // then one line per occurrence count in ascending order, each followed by its
 // rows in ascending byte order when the group holds fewer than half of all
-// rows read (rounded down). Every line is written whole and flushed at once.
-// Everything the report needs is built before its first line, so running out
-// of memory (std::bad_alloc) writes nothing. Stops at the first line that
-// cannot be written: what the stream throws passes through, and a stream
-// that only fails gives a std::runtime_error ("write error").
+// rows read (rounded down). Every line is handed whole to the stream's
+// buffer, in one sputn, and the buffer is synced after it. Everything the
+// report needs is built before its first line, so running out of memory
+// (std::bad_alloc) writes nothing. Stops at the first line that cannot be
+// written: what the buffer throws passes through, and a buffer that takes
+// less than the whole line or fails to sync, or a stream without a buffer,
+// gives a std::runtime_error ("write error"). The stream's own state and
+// exception mask are left alone.
 void write_report(std::ostream& output, const row_table& table, std::int64_t row_total);
 
 }  // namespace rowfreq
