@@ -13,8 +13,8 @@ namespace rowfreq {
 // descriptor is in it, writes each newline as CR LF. A failed write throws
 // std::system_error ("write error") with the system's reason, and a write
 // that writes nothing is a failure too (EIO); a pipe whose reader has gone
-// gives std::errc::broken_pipe on every platform. Through a std::ostream the
-// exception surfaces when its exceptions() include badbit. It serves writes
+// gives std::errc::broken_pipe on every platform. The exception reaches the
+// caller of sputn, whatever a std::ostream around it would do. It serves writes
 // of many characters (sputn, which std::ostream::write calls); it keeps no
 // buffer, so writing one character at a time fails.
 class fd_output_buffer : public std::streambuf {

@@ -13,10 +13,7 @@
 #include <vector>
 
 #include "frequency_report/listing_sort.h"
-
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
+#include "row_tally/huge_pages.h"
 
 namespace rowfreq {
 
@@ -86,44 +83,13 @@ std::vector<group> groups_of(const frequency_table& frequencies, std::int64_t ro
 
 static_assert(max_row_length <= 0xFF, "a row's length must fit the byte of its key that holds it");
 
-// Memory for the listing: a million listed rows take 16 MB, written once
-// by the gathering walk. On Linux a listing of 2 MiB or more is aligned to
-// 2 MiB and its whole 2 MiB pages are advised to be huge pages, so that
-// first touching it takes one page fault where plain pages take 512. On
-// the machine this was measured on, a fault cost about 10 us, so the plain
-// faults of a million listed rows took about 40 ms, more than their sort.
-// The advice is only a hint: where it is refused, or elsewhere, the memory
-// is ordinary.
-constexpr std::size_t huge_page_bytes = std::size_t{2} << 20;
-
-struct listing_memory_deleter {
-  bool aligned_to_huge_pages = false;
-
-  void operator()(listed_row* rows) const {
-    if (aligned_to_huge_pages) {
-      ::operator delete[](rows, std::align_val_t{huge_page_bytes});
-    } else {
-      ::operator delete[](rows);
-    }
-  }
-};
-
-// Allocates room for `rows` listed rows, left unset.
-std::unique_ptr<listed_row[], listing_memory_deleter> allocate_listing(std::size_t rows) {
-  const std::size_t bytes = rows * sizeof(listed_row);
-#ifdef __linux__
-  if (bytes >= huge_page_bytes) {
-    void* memory = ::operator new[](bytes, std::align_val_t{huge_page_bytes});
-    madvise(memory, bytes / huge_page_bytes * huge_page_bytes, MADV_HUGEPAGE);
-    return {static_cast<listed_row*>(memory), listing_memory_deleter{true}};
-  }
-#endif
-  return {static_cast<listed_row*>(::operator new[](bytes)), listing_memory_deleter{}};
-}
-
+// The listing is a block (see allocate_block): on Linux a listing of 2 MiB
+// or more comes in huge pages. On the machine this was measured on, a page
+// fault cost about 10 us, so the plain faults of a million listed rows, 16
+// MB, took about 40 ms, more than their sort.
 // The rows of every listed group, the groups in ascending order of count.
 struct listing {
-  std::unique_ptr<listed_row[], listing_memory_deleter> rows;
+  block<listed_row> rows;
   std::size_t size = 0;
 
   std::span<listed_row> all() const { return {rows.get(), size}; }
@@ -145,7 +111,7 @@ listing gather_listed_rows(const row_table& table, const std::vector<group>& gro
   if (listed.size == 0) {
     return listed;
   }
-  listed.rows = allocate_listing(listed.size);
+  listed.rows = allocate_block<listed_row>(listed.size);
   table.for_each([&](std::string_view row, std::int64_t count) {
     if (std::size_t* place = next_place.find(count)) {
       listed.rows[(*place)++] = {key_at(row, 0), row.data()};

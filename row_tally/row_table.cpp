@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <new>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -13,9 +12,6 @@
 #else
 #include <unistd.h>
 #endif
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
 
 #include "row_tally/fold_multiply.h"
 
@@ -24,12 +20,8 @@ namespace rowfreq {
 namespace {
 
 constexpr std::size_t chunk_bytes = std::size_t{64} * 1024;
-// Memory that fills whole huge pages of 2 MiB, the size x86-64 and aarch64
-// Linux use, comes in such pages where the system allows: a table larger
-// than the processor's cache then misses its TLB far less often, and the
-// system maps its memory in far fewer page faults. Chunks are allocated 32
-// at a time once the table has that many, so that a small table stays small.
-constexpr std::size_t huge_page_bytes = std::size_t{2} << 20;
+// Chunks are allocated a huge page at a time (see allocate_block) once the
+// table has that many, so that a small table stays small.
 constexpr std::size_t chunks_per_huge_page = huge_page_bytes / chunk_bytes;
 constexpr std::size_t unit_bytes = 8;  // entries start at multiples of 8 bytes
 constexpr std::size_t units_per_chunk = chunk_bytes / unit_bytes;
@@ -342,42 +334,20 @@ std::uint64_t row_table::store(std::string_view row, std::int64_t count) {
 void row_table::add_chunk() {
   const std::size_t count = chunks_.size();
   if (count < chunks_per_huge_page) {
-    chunk_blocks_.push_back(allocate<std::byte>(chunk_bytes));
+    chunk_blocks_.push_back(allocate_block<std::byte>(chunk_bytes));
     chunks_.push_back({chunk_blocks_.back().get()});
     return;
   }
   if (count % chunks_per_huge_page == 0) {
-    chunk_blocks_.push_back(allocate<std::byte>(huge_page_bytes));
+    chunk_blocks_.push_back(allocate_block<std::byte>(huge_page_bytes));
   }
   chunks_.push_back({chunk_blocks_.back().get() + count % chunks_per_huge_page * chunk_bytes});
 }
 
-void row_table::block_deleter::operator()(void* block) const {
-  if (alignment != 0) {
-    ::operator delete (block, std::align_val_t{alignment});
-  } else {
-    ::operator delete(block);
-  }
-}
-
-template <class T>
-row_table::block<T> row_table::allocate(std::size_t count) {
-  const std::size_t bytes = count * sizeof(T);
-  if (bytes < huge_page_bytes) {
-    return block<T>(static_cast<T*>(::operator new(bytes)), block_deleter{});
-  }
-  void* memory = ::operator new (bytes, std::align_val_t{huge_page_bytes});
-#ifdef __linux__
-  // Only advice: where the system refuses, the pages are ordinary ones.
-  madvise(memory, bytes, MADV_HUGEPAGE);
-#endif
-  return block<T>(static_cast<T*>(memory), block_deleter{huge_page_bytes});
-}
-
 // Zeroed here, not left to the system's fresh pages: the prefetches of
 // grow() would find no page to fetch from.
-row_table::block<std::uint64_t> row_table::empty_slots(std::size_t count) {
-  block<std::uint64_t> slots = allocate<std::uint64_t>(count);
+block<std::uint64_t> row_table::empty_slots(std::size_t count) {
+  block<std::uint64_t> slots = allocate_block<std::uint64_t>(count);
   std::fill_n(slots.get(), count, 0);
   return slots;
 }

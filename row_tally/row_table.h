@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "row_tally/huge_pages.h"
+
 namespace rowfreq {
 
 struct hashed_row;
@@ -113,17 +115,6 @@ class row_table {
   }
 
  private:
-  // Memory from operator new, aligned to `alignment` unless it is 0.
-  struct block_deleter {
-    std::size_t alignment;
-    void operator()(void* block) const;
-  };
-  template <class T>
-  using block = std::unique_ptr<T[], block_deleter>;
-  // Returns `count` Ts of memory, aligned to 2 MiB and backed by huge pages
-  // where the system has them when they fill at least one such page.
-  template <class T>
-  static block<T> allocate(std::size_t count);
   // Returns `count` empty slots.
   static block<std::uint64_t> empty_slots(std::size_t count);
 
