@@ -11,20 +11,27 @@
 // listed). For example:
 //   tally 0.120 s  prepare 0.050 s  write 0.540 s  rows 2100000  report lines 1000003
 //   listed rows 1000000  tally per row 57.1 ns  prepare per listed row 50.0 ns
-// (on one line). It uses only tally_rows, row_table and write_report, so
-// that the same file builds against older versions of the library and
-// compares them.
+// (on one line). The input is read and the output written as rowfreq does,
+// through fd_input_buffer and fd_output_buffer. It uses only those,
+// tally_rows, row_table and write_report, so that the same file builds
+// against older versions of the library and compares them.
 // Usage: phases INPUT OUTPUT
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <fstream>
+#include <istream>
 #include <ostream>
 #include <streambuf>
 #include <string>
 
+#include "frequency_report/fd_output.h"
 #include "frequency_report/frequency_report.h"
+#include "row_tally/fd_input.h"
 #include "row_tally/row_tally.h"
 
 namespace {
@@ -89,11 +96,14 @@ void print_figures(const phase_times& times, std::int64_t row_total, const repor
 }
 
 int run(const char* input_path, const char* output_path) {
-  std::ifstream input(input_path, std::ios::binary);
-  if (!input) {
-    std::fprintf(stderr, "phases: cannot open %s\n", input_path);
+  const int input_file = open(input_path, O_RDONLY);
+  const int output_file = open(output_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (input_file < 0 || output_file < 0) {
+    std::fprintf(stderr, "phases: cannot open %s or %s\n", input_path, output_path);
     return 2;
   }
+  rowfreq::fd_input_buffer input_buffer(input_file);
+  std::istream input(&input_buffer);
   rowfreq::row_table table;
   auto start = clock_type::now();
   const std::int64_t row_total = rowfreq::tally_rows(input, table);
@@ -105,11 +115,13 @@ int run(const char* input_path, const char* output_path) {
   rowfreq::write_report(discarded, table, row_total);
   const double prepare = seconds_since(start);
 
-  std::ofstream output(output_path, std::ios::binary | std::ios::trunc);
+  rowfreq::fd_output_buffer output_buffer(output_file);
+  std::ostream output(&output_buffer);
   start = clock_type::now();
   rowfreq::write_report(output, table, row_total);
   const double write = seconds_since(start);
-  output.close();
+  close(output_file);
+  close(input_file);
 
   print_figures({tally, prepare, write}, row_total, shape_of_report(output_path));
   return 0;
