@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <iterator>
 #include <memory>
 #include <utility>
+
+#include "row_tally/words.h"
 
 namespace rowfreq {
 
@@ -26,38 +27,24 @@ constexpr std::ptrdiff_t least_rows_in_cache = 256;
 // Rows between the fetch of a row's text and the reading of its key.
 constexpr std::size_t fetch_distance = 16;
 
-void prefetch([[maybe_unused]] const void* address) {
-#ifdef __GNUC__
-  __builtin_prefetch(address);
-#endif
-}
-
 std::uint64_t byte_at(const char* bytes, std::size_t i) {
   return static_cast<unsigned char>(bytes[i]);
-}
-
-std::uint64_t byte_swapped(std::uint64_t word) {
-  word = (word & 0x00FF'00FF'00FF'00FF) << 8 | (word >> 8 & 0x00FF'00FF'00FF'00FF);
-  word = (word & 0x0000'FFFF'0000'FFFF) << 16 | (word >> 16 & 0x0000'FFFF'0000'FFFF);
-  return word << 32 | word >> 32;
 }
 
 // The 8 bytes at `bytes` as a big-endian number: one load, and on a
 // little-endian processor one byte swap, which compilers make one
 // instruction.
 std::uint64_t big_endian_word(const char* bytes) {
-  std::uint64_t word;
-  std::memcpy(&word, bytes, sizeof word);
+  const std::uint64_t word = load_word(bytes);
   if constexpr (std::endian::native == std::endian::little) {
-    word = byte_swapped(word);
+    return byte_swapped(word);
   }
   return word;
 }
 
 // The 4 bytes at `bytes` as a big-endian number.
 std::uint64_t big_endian_half_word(const char* bytes) {
-  std::uint32_t half;
-  std::memcpy(&half, bytes, sizeof half);
+  const std::uint64_t half = load_half_word(bytes);
   if constexpr (std::endian::native == std::endian::little) {
     return byte_swapped(half) >> 32;
   }

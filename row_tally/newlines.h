@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "row_tally/words.h"
+
 namespace rowfreq {
 
 namespace newline_scan {
@@ -19,12 +21,9 @@ inline constexpr std::ptrdiff_t long_line = 32;
 // NEON, 16 bytes at a time, were measured too: on 10 million rows of 8
 // bytes they took 15% fewer instructions but only 3% less time.
 inline std::uint64_t newline_bits(const char* bytes) {
-  std::uint64_t word;
-  std::memcpy(&word, bytes, sizeof word);
+  std::uint64_t word = load_word(bytes);
   if constexpr (std::endian::native == std::endian::big) {
-    word = (word & 0x00FF'00FF'00FF'00FF) << 8 | (word >> 8 & 0x00FF'00FF'00FF'00FF);
-    word = (word & 0x0000'FFFF'0000'FFFF) << 16 | (word >> 16 & 0x0000'FFFF'0000'FFFF);
-    word = word << 32 | word >> 32;
+    word = byte_swapped(word);
   }
   constexpr std::uint64_t newlines = 0x0A0A'0A0A'0A0A'0A0A;
   constexpr std::uint64_t low_bits = 0x7F7F'7F7F'7F7F'7F7F;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -14,6 +15,7 @@
 #endif
 
 #include "row_tally/fold_multiply.h"
+#include "row_tally/words.h"
 
 namespace rowfreq {
 
@@ -54,18 +56,6 @@ constexpr std::uint64_t tag_of(std::uint64_t hash) {
 }
 
 static_assert(max_row_length <= 0xFF, "a row's length must fit the byte that holds it");
-
-std::uint64_t load_word(const char* bytes) {
-  std::uint64_t word;
-  std::memcpy(&word, bytes, sizeof word);
-  return word;
-}
-
-std::uint64_t load_half_word(const char* bytes) {
-  std::uint32_t half;
-  std::memcpy(&half, bytes, sizeof half);
-  return half;
-}
 
 // The last 0 to 16 characters of a row as two words, whose loads overlap
 // when fewer than 16 remain: for a given length, every tail gives its own
@@ -126,14 +116,6 @@ bool same_text(std::string_view stored, std::string_view row,
     return tail_words(stored.data(), stored.size()) == tail;
   }
   return std::memcmp(stored.data(), row.data(), row.size()) == 0;
-}
-
-// Asks the processor to fetch `address` into cache, where the compiler
-// offers a way to; elsewhere does nothing.
-void prefetch([[maybe_unused]] const void* address) {
-#ifdef __GNUC__
-  __builtin_prefetch(address);
-#endif
 }
 
 // The next number of a splitmix64 sequence whose state is `state`: spreads
@@ -344,8 +326,7 @@ void row_table::add_chunk() {
   chunks_.push_back({chunk_blocks_.back().get() + count % chunks_per_huge_page * chunk_bytes});
 }
 
-// Zeroed here, not left to the system's fresh pages: the prefetches of
-// grow() would find no page to fetch from.
+// allocate_block leaves its memory unset, and 0 marks an empty slot.
 block<std::uint64_t> row_table::empty_slots(std::size_t count) {
   block<std::uint64_t> slots = allocate_block<std::uint64_t>(count);
   std::fill_n(slots.get(), count, 0);
