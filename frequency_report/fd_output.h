@@ -13,10 +13,10 @@ namespace rowfreq {
 // descriptor is in it, writes each newline as CR LF. A failed write throws
 // std::system_error ("write error") with the system's reason, and a write
 // that writes nothing is a failure too (EIO); a pipe whose reader has gone
-// gives std::errc::broken_pipe on every platform. The exception reaches the
-// caller of sputn, whatever a std::ostream around it would do. It serves writes
-// of many characters (sputn, which std::ostream::write calls); it keeps no
-// buffer, so writing one character at a time fails.
+// gives std::errc::broken_pipe on every platform. The exception reaches
+// whoever calls sputn directly, as the report does. It serves only writes
+// of many characters (sputn, which std::ostream::write calls): it keeps no
+// buffer and has no put area.
 class fd_output_buffer : public std::streambuf {
  public:
   // One call of the system's write: the characters of `text` written, at

@@ -15,9 +15,8 @@ namespace rowfreq {
 // after it. On Windows the C runtime's text mode, when the descriptor is in
 // it, reads a CR LF as one newline and ends the input at a Ctrl-Z. A failed
 // read throws std::system_error ("read error") with the system's reason.
-// It serves reads of many characters (sgetn), which is all tally_rows asks
-// for; it keeps no buffer, so reading one character at a time finds the end
-// of input at once.
+// It serves only reads of many characters (sgetn), which is all tally_rows
+// asks for: it keeps no buffer and has no get area.
 class fd_input_buffer : public std::streambuf {
  public:
   // One call of the system's read: the characters read into `text`, at

@@ -19,7 +19,8 @@ constexpr std::uint64_t fold_multiply_portable(std::uint64_t a, std::uint64_t b)
 }
 
 // The 128-bit product of `a` and `b`, its two 64-bit halves combined with
-// xor: every bit of either input reaches the top bits of the result.
+// xor, so that the result holds the high half too, which the low bits of
+// both inputs reach.
 inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) {
 #ifdef __SIZEOF_INT128__
   __extension__ using wide = unsigned __int128;

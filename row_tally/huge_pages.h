@@ -23,7 +23,7 @@ using block = std::unique_ptr<T[], block_deleter>;
 // frees. On Linux, memory of at least one huge page is aligned to huge
 // pages, and the system is asked (madvise MADV_HUGEPAGE) to back the whole
 // huge pages in it with huge pages: it then maps them in a page fault per
-// 2 MiB instead of per 4 KiB, and random accesses miss the TLB far less.
+// 2 MiB instead of per 4 KiB, and one TLB entry covers 2 MiB of them.
 // The advice is only a hint; where it is refused, and elsewhere, the memory
 // is ordinary.
 void* allocate_memory(std::size_t bytes, block_deleter& deleter);
