@@ -9,11 +9,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <numeric>
 #include <random>
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -307,39 +309,43 @@ void distinct_many(std::uint64_t rows) {
   }
 }
 
+// The inputs by name, in the order the benchmark lists them.
+constexpr std::pair<std::string_view, void (*)()> kinds[] = {
+    {"low", low_cardinality},
+    {"zipf", zipf_log},
+    {"distinct", all_distinct},
+    {"huge-group", huge_group},
+    {"long-lines", long_lines},
+    {"crafted", crafted},
+    {"crafted-random", crafted_random},
+    {"crafted-length", crafted_length},
+    {"crafted-length-random", crafted_length_random},
+    {"singletons", singletons},
+};
+
+int usage() {
+  std::string names;
+  for (const auto& [name, make] : kinds) {
+    names += names.empty() ? "" : "|";
+    names += name;
+  }
+  std::fprintf(stderr, "usage: make_input %s\n       make_input distinct-many [ROWS]\n",
+               names.c_str());
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string_view kind = argc > 1 ? argv[1] : "";
-  if (kind == "low") {
-    low_cardinality();
-  } else if (kind == "zipf") {
-    zipf_log();
-  } else if (kind == "distinct") {
-    all_distinct();
-  } else if (kind == "huge-group") {
-    huge_group();
-  } else if (kind == "long-lines") {
-    long_lines();
-  } else if (kind == "crafted") {
-    crafted();
-  } else if (kind == "crafted-random") {
-    crafted_random();
-  } else if (kind == "singletons") {
-    singletons();
-  } else if (kind == "crafted-length") {
-    crafted_length();
-  } else if (kind == "crafted-length-random") {
-    crafted_length_random();
+  const auto* found = std::find_if(std::begin(kinds), std::end(kinds),
+                                   [kind](const auto& k) { return k.first == kind; });
+  if (found != std::end(kinds)) {
+    found->second();
   } else if (kind == "distinct-many") {
     distinct_many(argc > 2 ? std::stoull(argv[2]) : 100'000'000);
   } else {
-    std::fputs(
-        "usage: make_input low|zipf|distinct|huge-group|long-lines|crafted|crafted-random|\n"
-        "                  crafted-length|crafted-length-random|singletons\n"
-        "       make_input distinct-many [ROWS]\n",
-        stderr);
-    return 2;
+    return usage();
   }
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
